@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, starts the simulated module on a pseudo-terminal
+# mapped as COM5, and opens Voltdesk beside it. Closing Voltdesk stops the module.
+set -euo pipefail
+cd "$(dirname "$0")"
+./tools/install-deps.sh
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build build -j"$(nproc)"
+export VOLTDESK_SERIALCOMM="${VOLTDESK_SERIALCOMM:-$PWD/build/demo-serialcomm}"
+: > "$VOLTDESK_SERIALCOMM"
+build/sim/modulesim --map "$VOLTDESK_SERIALCOMM" --com COM5 &
+sim=$!
+trap 'kill $sim 2>/dev/null; wait $sim 2>/dev/null' EXIT
+sleep 0.5
+cd build
+./terminal/voltdesk "$@"

@@ -1,0 +1,46 @@
+#include "clock.h"
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+namespace platform {
+namespace {
+
+class SystemClock final : public Clock {
+public:
+    void sleepMs(std::uint32_t ms) override
+    {
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    }
+    void yield() override { std::this_thread::yield(); }
+    std::uint32_t tickMs() override
+    {
+        using namespace std::chrono;
+        auto ms = duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+        return static_cast<std::uint32_t>(ms);
+    }
+};
+
+std::atomic<Clock*> current{nullptr};
+
+} // namespace
+
+Clock& systemClock()
+{
+    static SystemClock c;
+    return c;
+}
+
+Clock& clock()
+{
+    Clock* c = current.load(std::memory_order_acquire);
+    return c ? *c : systemClock();
+}
+
+void setClock(Clock* replacement)
+{
+    current.store(replacement, std::memory_order_release);
+}
+
+} // namespace platform

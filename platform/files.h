@@ -1,0 +1,11 @@
+#pragma once
+#include <string>
+
+namespace platform {
+
+// The process's current directory ("" when it cannot be read).
+std::string currentDirectory();
+// A file counts as read-only when it does not exist or the process may not write it.
+bool isReadOnly(const std::string& path);
+
+} // namespace platform

@@ -1,0 +1,109 @@
+#include "ui.h"
+
+#include "errors.h"
+
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QStandardPaths>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
+
+extern char** environ;
+
+namespace platform::ui {
+namespace {
+
+MessageHandler& messageHandler()
+{
+    static MessageHandler h;
+    return h;
+}
+
+FileDialogHandler& fileDialogHandler()
+{
+    static FileDialogHandler h;
+    return h;
+}
+
+OpenFolderHandler& openFolderHandler()
+{
+    static OpenFolderHandler h;
+    return h;
+}
+
+} // namespace
+
+void showMessage(const QString& text)
+{
+    if (messageHandler()) {
+        messageHandler()(text);
+        return;
+    }
+    QMessageBox box(QMessageBox::NoIcon, QApplication::applicationDisplayName(), text,
+                    QMessageBox::Ok, QApplication::activeWindow());
+    box.exec();
+}
+
+void setMessageHandler(MessageHandler handler)
+{
+    messageHandler() = std::move(handler);
+}
+
+void showException(const std::exception& e)
+{
+    showMessage(QString::fromLocal8Bit(e.what()));
+}
+
+QString chooseOpenFile(QWidget* parent, const QString& title, const QString& folder,
+                       const QString& filter)
+{
+    if (fileDialogHandler())
+        return fileDialogHandler()(parent, title, folder, filter);
+    return QFileDialog::getOpenFileName(parent, title, folder, filter);
+}
+
+void setFileDialogHandler(FileDialogHandler handler)
+{
+    fileDialogHandler() = std::move(handler);
+}
+
+void openFolder(const QString& folder)
+{
+    if (openFolderHandler()) {
+        openFolderHandler()(folder);
+        return;
+    }
+    QString opener = QStandardPaths::findExecutable("xdg-open");
+    if (opener.isEmpty())
+        return;
+    QByteArray prog = opener.toLocal8Bit();
+    QByteArray arg = folder.toLocal8Bit();
+    char* argv[] = {prog.data(), arg.data(), nullptr};
+    pid_t pid = 0;
+    if (posix_spawn(&pid, prog.constData(), nullptr, nullptr, argv, environ) == 0) {
+        // Reap it in the background so no zombie stays; the caller does not wait.
+        std::thread([pid] { int st; waitpid(pid, &st, 0); }).detach();
+    }
+}
+
+void setOpenFolderHandler(OpenFolderHandler handler)
+{
+    openFolderHandler() = std::move(handler);
+}
+
+Application::Application(int& argc, char** argv) : QApplication(argc, argv) {}
+
+bool Application::notify(QObject* receiver, QEvent* event)
+{
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (const std::exception& e) {
+        showException(e);
+    } catch (...) {
+        showException(Exception(""));
+    }
+    return false;
+}
+
+} // namespace platform::ui

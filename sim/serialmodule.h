@@ -1,0 +1,106 @@
+#pragma once
+// The simulated module on a pseudo-terminal. A thread reads what the program under
+// test writes and hands each byte to the current personality: the command
+// personality echoes and answers command lines; other protocols (the update mode)
+// are personalities of their own that a command can switch to.
+#include "commands.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+namespace sim {
+
+class SerialModule;
+
+// Faults of the command personality; all off by default.
+struct SerialFaults {
+    bool noEcho = false;
+    int wrongEchoAt = 0;       // 1-based byte of each line whose echo is garbled (0: none)
+    bool noAnswer = false;     // obey commands but never answer
+    bool noLineEnd = false;    // answers go out without CR LF
+    std::string prefix;        // extra bytes sent ahead of each answer
+    int answerPieces = 1;      // answer cut into this many pieces ...
+    int pieceGapMs = 0;        // ... with this pause between them
+    bool useRawReply = false;  // send rawReply instead of the answer and its CR LF
+    std::string rawReply;
+};
+
+class Personality {
+public:
+    virtual ~Personality() = default;
+    // One byte from the program under test, on the module's thread.
+    virtual void onByte(std::uint8_t byte, SerialModule& module) = 0;
+};
+
+class CommandPersonality : public Personality {
+public:
+    explicit CommandPersonality(ModuleCommands& commands) : commands_(commands) {}
+    void onByte(std::uint8_t byte, SerialModule& module) override;
+
+private:
+    void answerLine(const std::string& line, SerialModule& module);
+    ModuleCommands& commands_;
+    std::string line_;
+    int linePos_ = 0;
+};
+
+class SerialModule {
+public:
+    explicit SerialModule(ModuleCommands& commands);
+    ~SerialModule();
+    SerialModule(const SerialModule&) = delete;
+    SerialModule& operator=(const SerialModule&) = delete;
+
+    // Opens the pseudo-terminal and starts the module thread.
+    bool start();
+    // Adds the terminal to a serial-port map under this name; stop() removes it.
+    bool registerAs(const std::string& mapFile, const std::string& comName);
+    // Ends the thread and closes the terminal: to the program the port vanishes.
+    void stop();
+
+    const std::string& devicePath() const { return slavePath_; }
+    ModuleCommands& commands() { return commands_; }
+
+    void setFaults(const SerialFaults& f);
+    SerialFaults faults() const;
+
+    // Bytes the program under test sent, in order.
+    std::string received() const;
+    // Command lines received (CR LF removed), in order.
+    std::vector<std::string> lines() const;
+    void clearRecord();
+
+    // For personalities, on the module's thread.
+    void send(std::string_view bytes);
+    void pauseMs(int ms);
+    void recordLine(const std::string& line);
+    void switchTo(std::unique_ptr<Personality> next);
+
+    // Bytes waiting to be read by the program on the terminal's side.
+    int pendingForProgram() const;
+
+private:
+    void run();
+
+    ModuleCommands& commands_;
+    int master_ = -1;
+    int slaveKeep_ = -1; // keeps the terminal's settings alive between opens
+    std::string slavePath_;
+    std::string mapFile_;
+    std::atomic<bool> stopping_{false};
+    std::thread thread_;
+    mutable std::mutex mutex_;
+    SerialFaults faults_;
+    std::string received_;
+    std::vector<std::string> lines_;
+    std::unique_ptr<Personality> personality_;
+    std::unique_ptr<Personality> next_;
+};
+
+} // namespace sim

@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs the whole test suite: a plain build,
+# then again under AddressSanitizer and UndefinedBehaviorSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")"
+./tools/install-deps.sh
+jobs=$(nproc)
+export QT_QPA_PLATFORM=offscreen
+
+run_suite() { # build-dir sanitizer
+  cmake -S . -B "$1" -DCMAKE_BUILD_TYPE=Debug -DVOLTDESK_SANITIZE="$2"
+  cmake --build "$1" -j"$jobs"
+  ctest --test-dir "$1" -j"$jobs" --output-on-failure --timeout 300
+}
+
+run_suite build ""
+ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+  run_suite build-asan "address,undefined"

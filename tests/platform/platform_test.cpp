@@ -1,0 +1,65 @@
+#include "platform/errors.h"
+#include "platform/serialmap.h"
+
+#include "tests/support/simport.h"
+
+#include <gtest/gtest.h>
+
+using platform::StrToInt;
+
+TEST(StrToInt, AcceptsWholeDecimalNumbersWithBlanksAndSign)
+{
+    EXPECT_EQ(StrToInt(std::string("10")), 10);
+    EXPECT_EQ(StrToInt(std::string("  -7")), -7);
+    EXPECT_EQ(StrToInt(std::string("+0042")), 42);
+    EXPECT_EQ(StrToInt(std::string("-2147483648")), INT32_MIN);
+    EXPECT_EQ(StrToInt(std::string("2147483647")), INT32_MAX);
+}
+
+TEST(StrToInt, RejectsEverythingElseWithTheTextInTheMessage)
+{
+    for (const char* bad : {"", " ", "abc", "12a", "1 ", "--1", "+", "2147483648", "1e3", "0x10",
+                            "99999999999999999999"}) {
+        try {
+            StrToInt(std::string(bad));
+            ADD_FAILURE() << "accepted '" << bad << "'";
+        } catch (const platform::EConvertError& e) {
+            EXPECT_EQ(std::string(e.what()), "'" + std::string(bad) + "' is not a valid integer value");
+        }
+    }
+}
+
+TEST(SerialMap, KeepsOrderDuplicatesAndNamesAsWritten)
+{
+    auto m = platform::parseSerialMap("# ports\n/dev/ttyUSB1 COM3\r\n\n  /dev/ttyUSB0\tCOM1\n"
+                                      "/dev/ttyUSB1 COM3\n/dev/ttyACM0 MODEM\n/dev/lonely\n");
+    ASSERT_EQ(m.size(), 4u);
+    EXPECT_EQ(m[0].device, "/dev/ttyUSB1");
+    EXPECT_EQ(m[0].name, "COM3");
+    EXPECT_EQ(m[1].name, "COM1");
+    EXPECT_EQ(m[2].name, "COM3");
+    EXPECT_EQ(m[3].name, "MODEM");
+}
+
+TEST(SerialMap, ResolvesNamesThroughTheFileAndFallsBackToTtyS)
+{
+    testsupport::TempDir dir;
+    testsupport::writeFile(dir.file("map"), "/dev/ttyUSB7 COM3\n/dev/ttyACM2 COM12\n");
+    testsupport::ScopedEnv env("VOLTDESK_SERIALCOMM", dir.file("map"));
+    EXPECT_EQ(platform::comDevicePath(3), "/dev/ttyUSB7");
+    EXPECT_EQ(platform::comDevicePath("COM12"), "/dev/ttyACM2");
+    EXPECT_EQ(platform::comDevicePath(4), "/dev/ttyS3");
+}
+
+TEST(SerialMap, SimulatedModuleRegistersAndRemovesItsEntry)
+{
+    testsupport::TempDir dir;
+    testsupport::writeFile(dir.file("map"), "/dev/ttyUSB0 COM1\n");
+    sim::ModuleCommands commands;
+    sim::SerialModule module(commands);
+    ASSERT_TRUE(module.start());
+    ASSERT_TRUE(module.registerAs(dir.file("map"), "COM9"));
+    EXPECT_EQ(testsupport::readFile(dir.file("map")), "/dev/ttyUSB0 COM1\n" + module.devicePath() + " COM9\n");
+    module.stop();
+    EXPECT_EQ(testsupport::readFile(dir.file("map")), "/dev/ttyUSB0 COM1\n");
+}
