@@ -1,6 +1,7 @@
 #include "files.h"
 
 #include <climits>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace platform {
@@ -15,7 +16,11 @@ std::string currentDirectory()
 
 bool isReadOnly(const std::string& path)
 {
-    return ::access(path.c_str(), F_OK) != 0 || ::access(path.c_str(), W_OK) != 0;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || ::access(path.c_str(), W_OK) != 0)
+        return true;
+    // A file nobody may write is read-only even for root, like the attribute it stands for.
+    return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
 }
 
 } // namespace platform

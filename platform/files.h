@@ -5,7 +5,8 @@ namespace platform {
 
 // The process's current directory ("" when it cannot be read).
 std::string currentDirectory();
-// A file counts as read-only when it does not exist or the process may not write it.
+// A file counts as read-only when it does not exist, the process may not write it,
+// or its mode gives nobody write access.
 bool isReadOnly(const std::string& path);
 
 } // namespace platform

@@ -1,0 +1,142 @@
+#pragma once
+// Voltdesk's main window: link set-up on three tabs, interactive commands, the log.
+#include "logview.h"
+#include "widgets.h"
+
+#include <QWidget>
+#include <cstdint>
+
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QStatusBar;
+class QTabWidget;
+class QTimer;
+
+namespace LogColour {
+inline constexpr std::uint32_t Black = 0;
+inline constexpr std::uint32_t Red = 255;
+} // namespace LogColour
+
+class TfrmMain : public QWidget {
+    Q_OBJECT
+public:
+    enum Tab { TabRs232 = 0, TabGpib = 1, TabEthernet = 2 };
+    static constexpr int ClientWidth = 631;
+    static constexpr int ClientHeight = 672;
+    static constexpr int SelectAllLength = 100;
+    static constexpr std::uint32_t QueryListenPauseMs = 10;
+    static constexpr int Rs232Baud = 9600;
+
+    // arguments: the program's command line, argument 0 being the program.
+    explicit TfrmMain(const QStringList& arguments, QWidget* parent = nullptr);
+    ~TfrmMain() override;
+
+    QString VersionInfo(const QString& key) const;
+
+    QGroupBox* grpInit;
+    QPushButton* btnInit;
+    QPushButton* btnQuit;
+    QTabWidget* tabsInitialization;
+    QWidget* tabRs232;
+    QLabel* Label8;
+    DropDownComboBox* txtComPort;
+    QCheckBox* cbNoEcho;
+    QCheckBox* cbRVX;
+    QWidget* tabGpib;
+    QLabel* Label2;
+    QComboBox* txtGpibAddr;
+    QGroupBox* grpExpert;
+    QLabel* Label3;
+    QLineEdit* txtDelay;
+    QPushButton* btnSdc;
+    QCheckBox* cbUnAddr;
+    QCheckBox* cbLf;
+    QPushButton* btnScan;
+    QWidget* tabEthernet;
+    QLabel* Label6;
+    QLineEdit* txtIpAddr;
+    QLabel* Label7;
+    QLineEdit* txtTcpPort;
+    QPushButton* btnDeviceManager;
+    QGroupBox* grpCommand;
+    QLabel* Label4;
+    QComboBox* txtCmd;
+    QPushButton* btnTalk;
+    QPushButton* btnListen;
+    QPushButton* btnQuery;
+    QLabel* lblBytesRcvd;
+    QLabel* Label1;
+    QPushButton* btnClearLog;
+    QGroupBox* grpScript;
+    QLineEdit* txtFilename;
+    QPushButton* btnFileOpen;
+    QPushButton* btnTest;
+    QPushButton* btnEndTest;
+    QPushButton* btnSave;
+    QGroupBox* grpUpdate;
+    QCheckBox* cbRetry;
+    QComboBox* cbFilament;
+    QPushButton* btnUpdate;
+    QPushButton* btnFactory;
+    LogView* txtLog;
+    QStatusBar* Status;
+    FileOpenDialogSettings FileOpenDlg;
+    QTimer* timSocket;
+
+public slots:
+    void FormCreate(QObject* sender);
+    void FormShow(QObject* sender);
+    void FormClose(QObject* sender);
+
+    void btnInitClick(QObject* sender = nullptr);
+    void btnQuitClick(QObject* sender = nullptr);
+    void btnTalkClick(QObject* sender = nullptr);
+    void btnListenClick(QObject* sender = nullptr);
+    void btnQueryClick(QObject* sender = nullptr);
+    void btnSaveClick(QObject* sender = nullptr);
+    void btnClearLogClick(QObject* sender = nullptr);
+    void btnClipbrdClick(QObject* sender = nullptr);
+    void btnDeviceManagerClick(QObject* sender = nullptr);
+    void txtComPortDropDown(QObject* sender = nullptr);
+
+    // Enter (key code 13) opens the link; other keys do nothing.
+    void txtComPortKeyDown(QObject* sender, int& key, Qt::KeyboardModifiers shift);
+    void txtGpibAddrKeyDown(QObject* sender, int& key, Qt::KeyboardModifiers shift);
+    void txtIpAddrKeyDown(QObject* sender, int& key, Qt::KeyboardModifiers shift);
+    void txtTcpPortKeyDown(QObject* sender, int& key, Qt::KeyboardModifiers shift);
+    void txtCOMPortOldKeyDown(QObject* sender, int& key, Qt::KeyboardModifiers shift);
+    void txtGPIBAddrOldKeyDown(QObject* sender, int& key, Qt::KeyboardModifiers shift);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    QStringList arguments_;
+
+    void buildControls();
+    void enterRunsInit(int key);
+    void focusAndSelect(QComboBox* box);
+    void focusAndSelect(QLineEdit* edit);
+    void addToHistory(const QString& text);
+    void talkRs232(const QByteArray& command);
+
+    // Link branches of the other interfaces.
+    bool initGpib();
+    void talkGpib(const QByteArray& command);
+    void listenGpib();
+    void quitGpib();
+    bool initEthernet();
+    void talkEthernet();
+    void quitEthernet();
+};
+
+// Rebuilds the COM-port list from the serial-port map and selects its first entry.
+void FillComPortList(TfrmMain* form);
+// Appends one line to the log in a colour (0 black, 255 red) and scrolls it into view.
+void AddLogLine(TfrmMain* form, const QString& text, std::uint32_t colour);

@@ -1,0 +1,34 @@
+#pragma once
+// One interactive command over the COM link: send with CR LF (echo-checked unless
+// "No Echo"), then poll for the answer.
+#include <QByteArray>
+#include <cstdint>
+
+class CRS232;
+
+namespace terminal {
+
+// The command text and its terminator together.
+inline constexpr int CommandLineLimit = 255;
+inline constexpr int AnswerLimit = 255;
+inline constexpr std::uint32_t PollReadMax = 256;
+inline constexpr std::uint32_t AnswerPollMs = 10;
+inline constexpr int AnswerPolls = 80;
+inline constexpr int RvxAnswerPolls = 50;
+
+inline constexpr const char* CommandSentText = "<Command sent>";
+inline constexpr const char* NoCommunicationText = "<No Communication>";
+
+// Cuts a command so that it and its terminator fit the command line.
+QByteArray CutCommand(const QByteArray& command, int terminatorLength);
+
+struct Rs232Answer {
+    bool sent = false;
+    std::uint32_t byteCount = 0; // bytes kept before the cut at CR LF
+    QByteArray text;             // the answer up to its first CR LF, or "<Command sent>"
+};
+
+// port may be null (no link): the send fails.
+Rs232Answer Rs232Exchange(CRS232* port, const QByteArray& command, bool noEcho, bool rvx);
+
+} // namespace terminal

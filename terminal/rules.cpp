@@ -1,0 +1,83 @@
+#include "rules.h"
+
+namespace terminal {
+
+QString CaptionFromVersion(const QString& fileVersion)
+{
+    constexpr int MaxCut = 100;
+    QString v = fileVersion;
+    int n = v.size(); // 1-based position of the last character
+    while (n >= 1 && v.at(n - 1) >= QLatin1Char('0') && v.at(n - 1) <= QLatin1Char('9'))
+        --n;
+    // A version without any other character is kept whole.
+    if (n >= 1)
+        v.remove(n - 1, MaxCut);
+    return QStringLiteral("Voltdesk v") + v;
+}
+
+CommandLineSettings ParseCommandLine(const QStringList& arguments)
+{
+    CommandLineSettings s;
+    const int N = arguments.size() - 1;
+    for (int i = 1; i <= N; ++i) {
+        const QString& a = arguments.at(i);
+        if (a == QLatin1String(FactoryModeWord)) {
+            s.factoryMode = true;
+        } else if ((a == QLatin1String("--ip") || a == QLatin1String("-i")) && i < N) {
+            s.ipAddress = arguments.at(++i);
+        } else if ((a == QLatin1String("--port") || a == QLatin1String("-p")) && i < N) {
+            s.tcpPort = arguments.at(++i);
+        }
+    }
+    return s;
+}
+
+QStringList ParseHistory(const QByteArray& bytes)
+{
+    QStringList out;
+    qsizetype end = bytes.indexOf('\0');
+    if (end < 0)
+        end = bytes.size();
+    qsizetype start = 0;
+    for (qsizetype i = 0; i < end; ++i) {
+        char c = bytes.at(i);
+        if (c != '\r' && c != '\n')
+            continue;
+        out << QString::fromLatin1(bytes.constData() + start, i - start);
+        if (c == '\r' && i + 1 < end && bytes.at(i + 1) == '\n')
+            ++i;
+        start = i + 1;
+    }
+    if (start < end)
+        out << QString::fromLatin1(bytes.constData() + start, end - start);
+    return out;
+}
+
+QByteArray FormatHistory(const QStringList& entries)
+{
+    QByteArray out;
+    for (const QString& e : entries)
+        out += e.toLatin1() + "\r\n";
+    return out;
+}
+
+QStringList ComPortListEntries(const std::vector<platform::SerialPortEntry>& map)
+{
+    QStringList out;
+    for (const auto& e : map) {
+        if (e.name.size() >= RegistryValueBufferSize || e.device.size() >= RegistryValueBufferSize)
+            break;
+        QString name = QString::fromLocal8Bit(e.name.c_str());
+        if (name.startsWith(QLatin1String("COM")))
+            name.remove(0, 3);
+        out << name;
+    }
+    return out;
+}
+
+QString LogFileName(const QDateTime& at)
+{
+    return QStringLiteral("LOG_") + at.toString(QStringLiteral("yyyy_MM_dd_hh_mm")) + QStringLiteral(".TXT");
+}
+
+} // namespace terminal

@@ -1,0 +1,31 @@
+#pragma once
+// Small widget variants the main window needs.
+#include <QComboBox>
+#include <QValidator>
+
+// A combo box that says when its list is about to drop down.
+class DropDownComboBox : public QComboBox {
+    Q_OBJECT
+public:
+    using QComboBox::QComboBox;
+    void showPopup() override;
+signals:
+    void dropDown();
+};
+
+// Shows and takes all text in upper case.
+class UpperCaseValidator : public QValidator {
+    Q_OBJECT
+public:
+    using QValidator::QValidator;
+    State validate(QString& input, int& pos) const override;
+};
+
+// What the original's file-open dialog component held between uses.
+struct FileOpenDialogSettings {
+    QString defaultExtension = "txt";
+    int filterIndex = 0;
+    QString initialFolder = ".";
+    QString title = "Skript laden";
+    QString filter;
+};

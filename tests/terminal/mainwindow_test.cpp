@@ -1,0 +1,535 @@
+// The main window driven the way a user drives it, against the simulated module
+// on a pseudo-terminal.
+#include "terminal/globals.h"
+#include "terminal/main.h"
+#include "terminal/rs232exchange.h"
+
+#include "platform/ui.h"
+#include "platform/version.h"
+#include "tests/support/fakeclock.h"
+#include "tests/support/simport.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <unistd.h>
+
+using testsupport::readFile;
+using testsupport::writeFile;
+
+namespace {
+
+constexpr int Com = 7;
+
+struct MainWindowTest : ::testing::Test {
+    testsupport::TempDir cwd;
+    std::string oldCwd = std::filesystem::current_path().string();
+    testsupport::SimPort port{Com};
+    testsupport::ScaledClock clock{5};
+    platform::ScopedClock useClock{clock};
+    std::vector<QString> messages;
+    std::vector<QString> openedFolders;
+    std::unique_ptr<TfrmMain> w;
+
+    void SetUp() override
+    {
+        std::filesystem::current_path(cwd.path());
+        ResetMainUnitGlobals();
+        platform::ui::setMessageHandler([this](const QString& t) { messages.push_back(t); });
+        platform::ui::setOpenFolderHandler([this](const QString& f) { openedFolders.push_back(f); });
+    }
+
+    void TearDown() override
+    {
+        w.reset();
+        ResetMainUnitGlobals();
+        platform::ui::setMessageHandler({});
+        platform::ui::setOpenFolderHandler({});
+        platform::resetVersionBlock();
+        std::filesystem::current_path(oldCwd);
+    }
+
+    TfrmMain& open(QStringList args = {"voltdesk"})
+    {
+        w = std::make_unique<TfrmMain>(args);
+        w->show();
+        w->activateWindow();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(w.get()));
+        return *w;
+    }
+
+    void click(QPushButton* b) { QTest::mouseClick(b, Qt::LeftButton); }
+
+    void initCom(int com = Com)
+    {
+        w->tabsInitialization->setCurrentIndex(TfrmMain::TabRs232);
+        w->txtComPort->setEditText(QString::number(com));
+        click(w->btnInit);
+    }
+
+    // Types a command into the command box and presses Enter.
+    void query(const QString& command)
+    {
+        w->txtCmd->lineEdit()->clear();
+        QTest::keyClicks(w->txtCmd->lineEdit(), command);
+        QTest::keyClick(w->txtCmd->lineEdit(), Qt::Key_Return);
+    }
+
+    void reply(const std::string& raw)
+    {
+        sim::SerialFaults f;
+        f.useRawReply = true;
+        f.rawReply = raw;
+        port.module().setFaults(f);
+    }
+
+    QString lastLog() const { return w->txtLog->lineText(w->txtLog->lineCount() - 1); }
+    std::uint32_t lastColour() const { return w->txtLog->lineColour(w->txtLog->lineCount() - 1); }
+    QString bytes() const { return w->lblBytesRcvd->text(); }
+
+    QStringList history() const
+    {
+        QStringList out;
+        for (int i = 0; i < w->txtCmd->count(); ++i)
+            out << w->txtCmd->itemText(i);
+        return out;
+    }
+};
+
+struct Enabled {
+    bool init, quit, talk, listen, query, test, factory, update, tabs;
+};
+
+void expectEnabled(const TfrmMain& w, const Enabled& e)
+{
+    EXPECT_EQ(w.btnInit->isEnabled(), e.init);
+    EXPECT_EQ(w.btnQuit->isEnabled(), e.quit);
+    EXPECT_EQ(w.btnTalk->isEnabled(), e.talk);
+    EXPECT_EQ(w.btnListen->isEnabled(), e.listen);
+    EXPECT_EQ(w.btnQuery->isEnabled(), e.query);
+    EXPECT_EQ(w.btnTest->isEnabled(), e.test);
+    EXPECT_EQ(w.btnFactory->isEnabled(), e.factory);
+    EXPECT_EQ(w.btnUpdate->isEnabled(), e.update);
+    EXPECT_EQ(w.tabsInitialization->isEnabled(), e.tabs);
+}
+
+constexpr Enabled NoLink{true, false, false, false, false, false, false, true, true};
+constexpr Enabled Rs232Link{false, true, true, false, true, true, false, false, false};
+constexpr Enabled FailedInit{true, false, false, false, false, false, false, false, true};
+
+} // namespace
+
+TEST_F(MainWindowTest, ComesUpWithTheControlsInTheirStartStates)
+{
+    auto& f = open();
+    EXPECT_EQ(f.windowTitle(), "Voltdesk v1.0.20");
+    EXPECT_EQ(f.size(), QSize(631, 672));
+    EXPECT_EQ(f.minimumSize(), f.maximumSize());
+    EXPECT_EQ(f.grpInit->geometry(), QRect(8, 1, 617, 177));
+    EXPECT_EQ(f.grpCommand->geometry(), QRect(8, 184, 617, 89));
+    EXPECT_EQ(f.grpScript->geometry(), QRect(8, 280, 353, 89));
+    EXPECT_EQ(f.grpUpdate->geometry(), QRect(368, 280, 257, 89));
+    EXPECT_EQ(f.txtLog->geometry(), QRect(8, 376, 617, 273));
+    EXPECT_EQ(f.tabsInitialization->geometry(), QRect(16, 24, 593, 113));
+    EXPECT_EQ(f.grpUpdate->title(), "Firmware Update && Factory Settings");
+    EXPECT_EQ(f.tabsInitialization->currentIndex(), 0);
+    EXPECT_EQ(f.tabsInitialization->tabText(1), "&2 GPIB (IEEE-488)");
+    expectEnabled(f, NoLink);
+    EXPECT_FALSE(f.cbNoEcho->isVisible());
+    EXPECT_FALSE(f.cbRVX->isVisibleTo(f.tabRs232));
+    EXPECT_FALSE(f.cbRVX->isEnabled());
+    EXPECT_EQ(f.txtGpibAddr->count(), 30);
+    EXPECT_EQ(f.txtGpibAddr->currentIndex(), 16);
+    EXPECT_EQ(f.txtGpibAddr->currentText(), "17");
+    EXPECT_EQ(f.txtDelay->text(), "10");
+    EXPECT_EQ(f.txtIpAddr->text(), "192.168.1.10");
+    EXPECT_EQ(f.txtTcpPort->text(), "10001");
+    EXPECT_EQ(f.txtCmd->currentText(), "*IDN?");
+    EXPECT_EQ(f.txtCmd->count(), 0);
+    EXPECT_EQ(f.txtFilename->text(), "script.txt");
+    EXPECT_EQ(f.cbFilament->currentText(), "Filament 1");
+    EXPECT_EQ(f.lblBytesRcvd->text(), "0");
+    EXPECT_EQ(f.FileOpenDlg.title, "Skript laden");
+    // The COM list comes from the map and the COM box has the focus.
+    EXPECT_EQ(f.txtComPort->currentText(), QString::number(Com));
+    EXPECT_TRUE(f.txtComPort->lineEdit()->hasFocus());
+}
+
+TEST_F(MainWindowTest, CaptionWithoutVersionBlockStillReadsTheCommandLine)
+{
+    platform::overrideVersionBlock(std::nullopt);
+    auto& f = open({"voltdesk", "--ip", "10.1.2.3", "mrtq"});
+    EXPECT_EQ(f.windowTitle(), "Voltdesk v");
+    EXPECT_EQ(f.txtIpAddr->text(), "10.1.2.3");
+    EXPECT_TRUE(FactoryMode);
+    EXPECT_TRUE(f.cbNoEcho->isVisible());
+    EXPECT_EQ(ScriptFolder, "I:\\PRODDATA\\TOOLS\\Voltdesk\\scripts");
+    EXPECT_EQ(FirmwareFolder, "I:\\PRODDATA\\TOOLS\\Voltdesk\\hex");
+
+    platform::VersionBlock noString;
+    noString.translations.push_back({0x0409, 0x04B0});
+    platform::overrideVersionBlock(noString);
+    EXPECT_EQ(TfrmMain({"voltdesk"}).windowTitle(), "Voltdesk v");
+}
+
+TEST_F(MainWindowTest, InitAndQuitSwitchTheControlsOnTheRs232Tab)
+{
+    auto& f = open();
+    initCom();
+    EXPECT_TRUE(messages.empty());
+    ASSERT_TRUE(ActivePort);
+    EXPECT_TRUE(ActivePort->IsOpen());
+    EXPECT_EQ(CommandDelay, 10);
+    expectEnabled(f, Rs232Link);
+    EXPECT_TRUE(f.txtCmd->lineEdit()->hasFocus());
+    EXPECT_EQ(f.txtCmd->lineEdit()->selectedText(), "*IDN?");
+
+    click(f.btnQuit);
+    EXPECT_FALSE(ActivePort);
+    expectEnabled(f, NoLink);
+    EXPECT_TRUE(f.txtComPort->lineEdit()->hasFocus());
+    EXPECT_EQ(f.txtComPort->lineEdit()->selectedText(), QString::number(Com));
+    // The port is free again for other programs.
+    bool ok = false;
+    CRS232 other(Com, 9600, ok);
+    EXPECT_TRUE(ok);
+}
+
+TEST_F(MainWindowTest, FactoryButtonFollowsFactoryModeAfterAnRs232Init)
+{
+    auto& f = open({"voltdesk", "mrtq"});
+    initCom();
+    EXPECT_TRUE(f.btnFactory->isEnabled());
+    click(f.btnQuit);
+    EXPECT_FALSE(f.btnFactory->isEnabled());
+}
+
+TEST_F(MainWindowTest, InitFailuresLeaveTheWindowUsable)
+{
+    auto& f = open();
+    // A port held by another program.
+    {
+        bool ok = false;
+        CRS232 holder(Com, 9600, ok);
+        ASSERT_TRUE(ok);
+        initCom();
+        ASSERT_EQ(messages.size(), 1u);
+        EXPECT_EQ(messages[0], "Error: Init RS-232!\n\nMaybe COM Port 7 is used by other Application?");
+        expectEnabled(f, FailedInit);
+        ASSERT_TRUE(ActivePort); // kept, with no open port
+        EXPECT_FALSE(ActivePort->IsOpen());
+    }
+    // A COM number that is not a number: the conversion error, no new port object.
+    CRS232* before = ActivePort.get();
+    f.txtComPort->setEditText("x3");
+    click(f.btnInit);
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[1], "'x3' is not a valid integer value");
+    EXPECT_EQ(ActivePort.get(), before);
+    // A Delay field that is not a number stops Init after its first step.
+    f.txtDelay->setText("");
+    initCom();
+    ASSERT_EQ(messages.size(), 3u);
+    EXPECT_EQ(messages[2], "'' is not a valid integer value");
+    expectEnabled(f, FailedInit);
+    // Corrected, Init goes through.
+    f.txtDelay->setText(" 25");
+    initCom();
+    EXPECT_EQ(messages.size(), 3u);
+    EXPECT_EQ(CommandDelay, 25);
+    expectEnabled(f, Rs232Link);
+}
+
+TEST_F(MainWindowTest, QueryWithEnterLogsTheAnswerInBlackAndKeepsTheHistory)
+{
+    auto& f = open();
+    initCom();
+    query("*idn?");
+    ASSERT_EQ(f.txtLog->lineCount(), 1);
+    EXPECT_EQ(lastLog(), sim::DefaultIdentification);
+    EXPECT_EQ(lastColour(), 0u);
+    EXPECT_EQ(bytes(), QString::number(std::strlen(sim::DefaultIdentification) + 2));
+    EXPECT_EQ(port.module().lines(), std::vector<std::string>{"*IDN?"});
+    EXPECT_EQ(history(), QStringList{"*IDN?"});
+    EXPECT_TRUE(f.txtCmd->lineEdit()->hasFocus());
+    EXPECT_EQ(f.txtCmd->lineEdit()->selectedText(), "*IDN?");
+
+    query("VOLT 100");
+    EXPECT_EQ(lastLog(), "<Command sent>");
+    EXPECT_EQ(bytes(), "0");
+    query("volt?");
+    EXPECT_EQ(lastLog(), "100");
+    EXPECT_EQ(port.module().lines().size(), 3u); // one exchange per Query
+}
+
+TEST_F(MainWindowTest, HistoryMovesASentCommandToTheEnd)
+{
+    auto& f = open();
+    f.txtCmd->addItems({"A", "B", "C"});
+    initCom();
+    f.txtCmd->lineEdit()->clear();
+    QTest::keyClicks(f.txtCmd->lineEdit(), "a");
+    EXPECT_EQ(f.txtCmd->currentText(), "A"); // the box takes upper case only
+    click(f.btnTalk);
+    EXPECT_EQ(history(), QStringList({"B", "C", "A"}));
+    EXPECT_EQ(f.txtCmd->currentIndex(), 2);
+    // Talk does not move the focus, nor log the command itself.
+    EXPECT_EQ(f.txtLog->lineCount(), 1);
+}
+
+TEST_F(MainWindowTest, TalkReadsAnswersAsTheyArrive)
+{
+    auto& f = open();
+    initCom();
+    struct Case {
+        std::string raw;
+        int pieces;
+        const char* log;
+        const char* count;
+    };
+    const Case cases[] = {
+        {"OK\r\n", 1, "OK", "4"},
+        {"OK\r\n", 2, "OK", "4"},          // O, then K CR LF after a pause
+        {"A\r\nB\r\n", 1, "A", "6"},
+        {"ABC", 1, "ABC", "3"},             // no CR LF: ends by the poll count
+        {std::string("\xB5V\0X\xFF\r\n", 7), 1, nullptr, "7"},
+    };
+    for (const auto& c : cases) {
+        sim::SerialFaults fl;
+        fl.useRawReply = true;
+        fl.rawReply = c.raw;
+        fl.answerPieces = c.pieces;
+        fl.pieceGapMs = 20;
+        port.module().setFaults(fl);
+        click(f.btnTalk);
+        if (c.log)
+            EXPECT_EQ(lastLog(), c.log) << c.raw;
+        else
+            EXPECT_EQ(lastLog(), QString::fromLatin1("\xB5V\0X\xFF", 5));
+        EXPECT_EQ(lastColour(), 0u);
+        EXPECT_EQ(bytes(), c.count) << c.raw;
+    }
+}
+
+TEST_F(MainWindowTest, TalkGivesUpAfterEightyQuietPolls)
+{
+    auto& f = open();
+    initCom();
+    sim::SerialFaults silent;
+    silent.noAnswer = true;
+    port.module().setFaults(silent);
+    f.lblBytesRcvd->setText("9");
+    clock.clear();
+    click(f.btnTalk);
+    EXPECT_EQ(lastLog(), "<Command sent>");
+    EXPECT_EQ(bytes(), "0");
+    EXPECT_EQ(clock.sleepCount(terminal::AnswerPollMs), 80u);
+
+    reply("ABC");
+    clock.clear();
+    click(f.btnTalk);
+    EXPECT_EQ(lastLog(), "ABC");
+    // Counted from the poll that brought the bytes.
+    EXPECT_GE(clock.sleepCount(terminal::AnswerPollMs), 80u);
+    EXPECT_LE(clock.sleepCount(terminal::AnswerPollMs), 82u);
+}
+
+TEST_F(MainWindowTest, RvxCompatibilityReadsTheLineAfterTheAcknowledgement)
+{
+    auto& f = open();
+    initCom();
+    f.cbRVX->setChecked(true);
+
+    reply("X\r\nY\r\n");
+    click(f.btnTalk);
+    EXPECT_EQ(lastLog(), "Y");
+    EXPECT_EQ(bytes(), "3");
+
+    reply("X\r\n");
+    clock.clear();
+    click(f.btnTalk);
+    EXPECT_EQ(lastLog(), "<Command sent>");
+    EXPECT_EQ(bytes(), "0");
+    EXPECT_GE(clock.sleepCount(terminal::AnswerPollMs), 51u);
+    EXPECT_LE(clock.sleepCount(terminal::AnswerPollMs), 53u);
+
+    sim::SerialFaults silent;
+    silent.noAnswer = true;
+    port.module().setFaults(silent);
+    clock.clear();
+    click(f.btnTalk);
+    EXPECT_EQ(lastLog(), "<Command sent>");
+    EXPECT_EQ(clock.sleepCount(terminal::AnswerPollMs), 80u); // no second read
+}
+
+TEST_F(MainWindowTest, AnEchoFailureLogsNoCommunicationInRed)
+{
+    auto& f = open();
+    initCom();
+    f.lblBytesRcvd->setText("12");
+    sim::SerialFaults f1;
+    f1.wrongEchoAt = 2;
+    port.module().setFaults(f1);
+    click(f.btnTalk);
+    EXPECT_EQ(lastLog(), "<No Communication>");
+    EXPECT_EQ(lastColour(), 255u);
+    EXPECT_EQ(bytes(), "12");
+
+    // A module that has gone away fails the write itself.
+    port.module().setFaults({});
+    port.module().stop();
+    f.cbNoEcho->setChecked(true);
+    click(f.btnTalk);
+    EXPECT_EQ(lastLog(), "<No Communication>");
+    EXPECT_EQ(lastColour(), 255u);
+}
+
+TEST_F(MainWindowTest, NoEchoSendsAPlainWrite)
+{
+    auto& f = open({"voltdesk", "mrtq"});
+    initCom();
+    sim::SerialFaults quiet;
+    quiet.noEcho = true;
+    port.module().setFaults(quiet);
+    f.cbNoEcho->setChecked(true);
+    query("*IDN?");
+    EXPECT_EQ(lastLog(), sim::DefaultIdentification);
+}
+
+TEST_F(MainWindowTest, ALongCommandIsCutSoThatCrLfStillFits)
+{
+    auto& f = open();
+    initCom();
+    const QString longCommand(300, 'V');
+    f.txtCmd->setEditText(longCommand);
+    click(f.btnTalk);
+    ASSERT_EQ(port.module().lines().size(), 1u);
+    EXPECT_EQ(port.module().lines()[0], std::string(253, 'V'));
+    EXPECT_EQ(history(), QStringList{longCommand});
+}
+
+TEST_F(MainWindowTest, HistoryFileIsLoadedAndWrittenBackOnlyWhenItExists)
+{
+    writeFile(cwd.file("history.txt"), "volt?\r\n\r\n*IDN?\rCURR 1\n");
+    {
+        auto& f = open();
+        EXPECT_EQ(history(), QStringList({"VOLT?", "", "*IDN?", "CURR 1"}));
+        EXPECT_EQ(f.txtCmd->currentText(), "*IDN?");
+        f.txtCmd->addItem("OUTP ON");
+        f.close();
+    }
+    EXPECT_EQ(readFile(cwd.file("history.txt")), "VOLT?\r\n\r\n*IDN?\r\nCURR 1\r\nOUTP ON\r\n");
+
+    // Without the file nothing is created.
+    std::filesystem::remove(cwd.file("history.txt"));
+    open().txtCmd->addItem("X");
+    w->close();
+    EXPECT_FALSE(std::filesystem::exists(cwd.file("history.txt")));
+}
+
+TEST_F(MainWindowTest, AReadOnlyHistoryIsLoadedButNeverRewritten)
+{
+    writeFile(cwd.file("history.txt"), "A\r\n");
+    std::filesystem::permissions(cwd.file("history.txt"), std::filesystem::perms::owner_read);
+    open().txtCmd->addItem("B");
+    EXPECT_EQ(history(), QStringList({"A", "B"}));
+    w->close();
+    EXPECT_EQ(readFile(cwd.file("history.txt")), "A\r\n");
+}
+
+TEST_F(MainWindowTest, ComPortListFollowsTheMapAndIsRebuiltOnDropDown)
+{
+    writeFile(port.mapFile(), "/dev/x COM3\n/dev/y COM1\n/dev/x COM3\n/dev/z MODEM\n");
+    auto& f = open();
+    QStringList items;
+    for (int i = 0; i < f.txtComPort->count(); ++i)
+        items << f.txtComPort->itemText(i);
+    EXPECT_EQ(items, QStringList({"3", "1", "3", "MODEM"}));
+    EXPECT_EQ(f.txtComPort->currentText(), "3");
+
+    f.txtComPort->setEditText("12");
+    writeFile(port.mapFile(), "/dev/y COM4\n");
+    f.txtComPort->showPopup();
+    EXPECT_EQ(f.txtComPort->count(), 1);
+    EXPECT_EQ(f.txtComPort->currentText(), "4");
+    f.txtComPort->hidePopup();
+}
+
+TEST_F(MainWindowTest, SaveLogWritesEveryLineAndClearLogEmptiesIt)
+{
+    auto& f = open();
+    AddLogLine(&f, "first", 0);
+    AddLogLine(&f, QString::fromLatin1("\xB5 second\xFF", 9), 255);
+    EXPECT_EQ(f.txtLog->lineColour(1), 255u);
+    click(f.btnSave);
+    EXPECT_TRUE(messages.empty());
+    QStringList logs = QDir(QString::fromStdString(cwd.path())).entryList({"LOG_*.TXT"});
+    ASSERT_EQ(logs.size(), 1);
+    EXPECT_TRUE(QRegularExpression("^LOG_\\d{4}_\\d\\d_\\d\\d_\\d\\d_\\d\\d\\.TXT$").match(logs[0]).hasMatch());
+    EXPECT_EQ(readFile(cwd.file(logs[0].toStdString())), "first\r\n\xB5 second\xFF\r\n");
+
+    // An unwritable folder: the error box, and the log keeps its lines.
+    if (::geteuid() != 0) {
+        std::filesystem::permissions(cwd.path(), std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+        std::filesystem::remove(cwd.file(logs[0].toStdString()));
+    }
+    std::filesystem::current_path("/proc");
+    click(f.btnSave);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_TRUE(messages[0].startsWith("Cannot create file")) << messages[0].toStdString();
+    EXPECT_EQ(f.txtLog->lineCount(), 2);
+
+    f.lblBytesRcvd->setText("44");
+    click(f.btnClearLog);
+    EXPECT_EQ(f.txtLog->lineCount(), 0);
+    EXPECT_EQ(f.lblBytesRcvd->text(), "0");
+}
+
+TEST_F(MainWindowTest, EnterInAnAddressBoxRunsInitForItsTab)
+{
+    auto& f = open();
+    f.tabsInitialization->setCurrentIndex(TfrmMain::TabEthernet);
+    QTest::keyClick(f.txtTcpPort, Qt::Key_Return);
+    EXPECT_FALSE(f.btnInit->isEnabled());
+    EXPECT_FALSE(f.tabsInitialization->isEnabled());
+    EXPECT_TRUE(f.btnTalk->isEnabled());
+    click(f.btnQuit);
+    EXPECT_TRUE(f.txtIpAddr->hasFocus());
+    EXPECT_FALSE(f.btnUpdate->isEnabled()); // only an RS-232 Quit gives it back
+
+    f.tabsInitialization->setCurrentIndex(TfrmMain::TabRs232);
+    f.txtComPort->setEditText(QString::number(Com));
+    QTest::keyClick(f.txtComPort->lineEdit(), Qt::Key_A);
+    EXPECT_TRUE(f.btnInit->isEnabled());
+    f.txtComPort->setEditText(QString::number(Com));
+    QTest::keyClick(f.txtComPort->lineEdit(), Qt::Key_Return);
+    EXPECT_TRUE(ActivePort && ActivePort->IsOpen());
+    EXPECT_TRUE(f.txtLog->lineCount() == 0); // Enter did not also run Query
+}
+
+TEST_F(MainWindowTest, DeviceManagerOpensTheFolderOfTheSerialPortMap)
+{
+    auto& f = open();
+    click(f.btnDeviceManager);
+    ASSERT_EQ(openedFolders.size(), 1u);
+    EXPECT_EQ(openedFolders[0], QFileInfo(QString::fromStdString(port.mapFile())).absolutePath());
+}
+
+TEST_F(MainWindowTest, ClosingTheWindowReleasesThePort)
+{
+    auto& f = open();
+    initCom();
+    f.close();
+    EXPECT_FALSE(ActivePort);
+    bool ok = false;
+    CRS232 other(Com, 9600, ok);
+    EXPECT_TRUE(ok);
+}
