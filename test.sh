@@ -7,8 +7,8 @@ cd "$(dirname "$0")"
 jobs=$(nproc)
 export QT_QPA_PLATFORM=offscreen
 
-run_suite() { # build-dir sanitizer
-  cmake -S . -B "$1" -DCMAKE_BUILD_TYPE=Debug -DVOLTDESK_SANITIZE="$2"
+run_suite() { # build-dir sanitizer [cmake options]
+  cmake -S . -B "$1" -DCMAKE_BUILD_TYPE=Debug -DVOLTDESK_SANITIZE="$2" "${@:3}"
   cmake --build "$1" -j"$jobs"
   ctest --test-dir "$1" -j"$jobs" --output-on-failure --timeout 300
 }
@@ -16,3 +16,6 @@ run_suite() { # build-dir sanitizer
 run_suite build ""
 ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
   run_suite build-asan "address,undefined"
+# The tests whose simulated module runs on a thread of its own, without Qt (which is
+# not built for ThreadSanitizer), under ThreadSanitizer.
+TSAN_OPTIONS=halt_on_error=1 run_suite build-tsan "thread" -DVOLTDESK_BUILD_GUI=OFF
