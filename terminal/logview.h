@@ -3,11 +3,69 @@
 // appends in constant time and holds a million lines in far less memory than a
 // text document would. Lines are stored as Latin-1 bytes, so any byte an answer
 // holds comes back out unchanged.
-#include <QListView>
+//
+// A QListView would redo the layout of every row after each insert, so the view
+// paints its uniform rows itself on a scroll area.
+#include <QAbstractScrollArea>
 #include <QString>
 #include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
 
-class LogView : public QListView {
+// Every line as Latin-1 bytes in large chunks, plus 16 bytes of bookkeeping a line.
+class LogLineStore {
+public:
+    void append(const QString& text, std::uint32_t colour);
+    void clear();
+
+    qsizetype size() const { return static_cast<qsizetype>(lines_.size()); }
+    // The stored bytes of a line; valid until the next clear().
+    std::string_view bytes(qsizetype index) const;
+    std::uint32_t colour(qsizetype index) const { return lines_[static_cast<std::size_t>(index)].colour; }
+
+private:
+    // Large enough that the chunk list stays short, small enough that the unused
+    // tail of the last chunk does not matter.
+    static constexpr std::size_t kChunkBytes = std::size_t{1} << 20;
+
+    struct Line {
+        std::uint32_t chunk;
+        std::uint32_t offset;
+        std::uint32_t length;
+        std::uint32_t colour;
+    };
+    char* reserve(std::size_t length, std::uint32_t& chunk, std::uint32_t& offset);
+
+    std::vector<std::unique_ptr<char[]>> chunks_;
+    std::uint32_t openChunk_ = 0;  // the chunk short lines go into
+    std::size_t openUsed_ = 0;
+    bool hasOpenChunk_ = false;
+    std::deque<Line> lines_;  // never moves its elements, so an append never copies the store
+};
+
+// Selected rows as sorted, disjoint, non-adjacent inclusive ranges.
+class LineSelection {
+public:
+    struct Range {
+        qsizetype first;
+        qsizetype last;
+    };
+    void clear() { ranges_.clear(); }
+    void selectOnly(qsizetype a, qsizetype b);
+    void add(qsizetype a, qsizetype b);
+    void toggle(qsizetype row);
+    bool contains(qsizetype row) const;
+    bool empty() const { return ranges_.empty(); }
+    const std::vector<Range>& ranges() const { return ranges_; }
+
+private:
+    std::vector<Range> ranges_;
+};
+
+class LogView : public QAbstractScrollArea {
     Q_OBJECT
 public:
     explicit LogView(QWidget* parent = nullptr);
@@ -19,6 +77,7 @@ public:
     void clear();
 
     qsizetype lineCount() const;
+    // Out-of-range indexes give an empty text and colour 0.
     QString lineText(qsizetype index) const;
     std::uint32_t lineColour(qsizetype index) const;
 
@@ -30,4 +89,28 @@ public:
     // Writes every line as Latin-1, each followed by CR LF, replacing the file.
     // False when the file cannot be created or written.
     bool saveToFile(const QString& path) const;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+
+private:
+    int visibleRows() const;
+    qsizetype rowAt(int y) const;
+    void updateRowHeight();
+    void updateScrollRange();
+    void scrollToRow(qsizetype row);
+    void moveCurrent(qsizetype row, Qt::KeyboardModifiers modifiers);
+
+    LogLineStore lines_;
+    LineSelection selection_;
+    int rowHeight_ = 1;
+    qsizetype current_ = -1;
+    qsizetype anchor_ = -1;
+    bool dragSelecting_ = false;
 };
