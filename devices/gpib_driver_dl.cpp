@@ -24,10 +24,20 @@ constexpr ExportNames PlainNames{"ibsta", "iberr", "ibcntl"};
 
 thread_local int lastErrorCode = 0;
 
-void recordFailure(int savedErrno)
+// Called before each loader call: no stale message, no stale errno.
+void clearError()
 {
-    (void)dlerror(); // the loader's message has no code; clear it for the next call
-    lastErrorCode = savedErrno != 0 ? savedErrno : UnnamedError;
+    (void)dlerror();
+    errno = 0;
+}
+
+// Called right after a failed loader call that was entered with errno 0. The
+// loader puts its reason into errno when its message is fetched (which also
+// clears the message for the next call).
+void recordFailure()
+{
+    (void)dlerror();
+    lastErrorCode = errno != 0 ? errno : UnnamedError;
 }
 
 const char* libraryName()
@@ -53,10 +63,10 @@ bool empty(const StatusExports& e) { return !e.ibsta && !e.iberr && !e.ibcntl; }
 
 Handle open()
 {
-    errno = 0;
+    clearError();
     Handle h = dlopen(libraryName(), RTLD_NOW | RTLD_LOCAL);
     if (!h)
-        recordFailure(errno);
+        recordFailure();
     return h;
 }
 
@@ -70,19 +80,18 @@ bool findStatusExports(Handle library, StatusExports& exports)
 
 void* find(Handle library, const char* name)
 {
-    errno = 0;
-    (void)dlerror();
+    clearError();
     void* p = dlsym(library, name);
     if (!p)
-        recordFailure(errno);
+        recordFailure();
     return p;
 }
 
 void close(Handle library)
 {
-    errno = 0;
+    clearError();
     if (dlclose(library) != 0)
-        recordFailure(errno);
+        recordFailure();
 }
 
 int lastError() { return lastErrorCode; }
