@@ -307,6 +307,32 @@ TEST_F(GpibLayer, ReadFillsTheBufferExactlyAndNoFurther)
     EXPECT_EQ(ibcntl, 300 - BufferSize);
 }
 
+TEST_F(GpibLayer, DeviceClearDropsTheUnreadAnswerAndOfflineDescriptorsFail)
+{
+    useSimulation("17");
+    const int ud = ibdev(0, 17, 0, 10, 1, 0);
+    ibwrt(ud, "*IDN?", 5);
+    EXPECT_EQ(ibclr(ud), Complete);
+    char buf[256] = {};
+    EXPECT_EQ(ibrd(ud, buf, 256) & gpib::StatusTimeout, gpib::StatusTimeout);
+    EXPECT_EQ(ibonl(ud, 0), Complete);
+    EXPECT_EQ(ibwrt(ud, "*IDN?", 5), gpib::StatusError | Complete);
+    EXPECT_EQ(iberr, gpib::ErrDriver);
+}
+
+TEST_F(GpibLayer, SimulationLeavesOutListenersItCannotRead)
+{
+    useSimulation(" 5, abc,40,0,17:loud, 17 ,5,9:silent");
+    Addr4882_t addrs[32] = {};
+    for (int a = 1; a <= 30; ++a)
+        addrs[a - 1] = static_cast<Addr4882_t>(a);
+    addrs[30] = NOADDR;
+    Addr4882_t results[32] = {};
+    FindLstn(0, addrs, results, 30);
+    EXPECT_EQ(ibcntl, 3);
+    EXPECT_EQ((std::vector<int>(results, results + 4)), (std::vector<int>{5, 9, 17, 0}));
+}
+
 template <typename R, typename... A>
 void callWithZeros(R (*fn)(A...))
 {
