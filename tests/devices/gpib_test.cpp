@@ -1,0 +1,385 @@
+#include "devices/gpib.h"
+#include "devices/gpib_testing.h"
+
+#include "sim/commands.h"
+#include "tests/support/simport.h"
+
+#include <gtest/gtest.h>
+
+#include <dlfcn.h>
+
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+using testsupport::ScopedEnv;
+using testsupport::TempDir;
+
+namespace {
+
+constexpr const char* LibraryVariable = "VOLTDESK_GPIB_LIBRARY";
+constexpr const char* ListenerVariable = "VOLTDESK_GPIB_SIM";
+constexpr int Complete = gpib::StatusComplete;
+
+// The simulated driver library opened beside the layer, for its call record.
+class SimLibrary {
+public:
+    explicit SimLibrary(const std::string& path) : handle_(dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL))
+    {
+        if (!handle_)
+            throw std::runtime_error(dlerror());
+        calls_ = reinterpret_cast<const char* (*)()>(dlsym(handle_, "gpibsim_calls"));
+        reset_ = reinterpret_cast<void (*)()>(dlsym(handle_, "gpibsim_reset"));
+        reset_();
+    }
+    ~SimLibrary() { dlclose(handle_); }
+    SimLibrary(const SimLibrary&) = delete;
+    SimLibrary& operator=(const SimLibrary&) = delete;
+
+    std::vector<std::string> calls() const
+    {
+        std::vector<std::string> out;
+        std::istringstream in(calls_());
+        for (std::string line; std::getline(in, line);)
+            out.push_back(line);
+        return out;
+    }
+
+private:
+    void* handle_;
+    const char* (*calls_)() = nullptr;
+    void (*reset_)() = nullptr;
+};
+
+bool isLoaded(const std::string& path)
+{
+    void* h = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
+    if (h)
+        dlclose(h);
+    return h != nullptr;
+}
+
+class GpibLayer : public ::testing::Test {
+protected:
+    void SetUp() override { gpib_testing::ResetLayer(); }
+    void TearDown() override { gpib_testing::ResetLayer(); }
+
+    void useLibrary(const std::string& path)
+    {
+        library_.reset(); // restores the variable before it is set anew
+        library_ = std::make_unique<ScopedEnv>(LibraryVariable, path);
+    }
+    // The full simulated library with these listeners, its record cleared.
+    SimLibrary& useSimulation(const std::string& listeners, const std::string& path = GPIBSIM_LIBRARY)
+    {
+        listeners_.reset();
+        listeners_ = std::make_unique<ScopedEnv>(ListenerVariable, listeners);
+        useLibrary(path);
+        sim_.reset();
+        sim_ = std::make_unique<SimLibrary>(path);
+        return *sim_;
+    }
+
+    void expectLayerFailure()
+    {
+        EXPECT_EQ(ibsta, gpib::StatusError);
+        EXPECT_EQ(iberr, 0);
+        EXPECT_NE(ibcnt, 0) << "the system error code";
+        EXPECT_EQ(ibcnt, ibcntl);
+    }
+
+    TempDir dir_;
+    std::unique_ptr<ScopedEnv> library_;
+    std::unique_ptr<ScopedEnv> listeners_;
+    std::unique_ptr<SimLibrary> sim_;
+};
+
+TEST_F(GpibLayer, MissingLibraryGivesEachGroupItsFailureValue)
+{
+    useLibrary(dir_.file("libgpib-missing.so"));
+
+    EXPECT_EQ(ibdev(0, 17, 0, 10, 1, 0), -1);
+    expectLayerFailure();
+    EXPECT_EQ(ibcnt, ENOENT);
+
+    ibsta = 0;
+    EXPECT_EQ(ibwrt(5, "*IDN?", 5), gpib::StatusError);
+    expectLayerFailure();
+
+    Addr4882_t addrs[] = {5, 17, NOADDR};
+    Addr4882_t results[4] = {7, 7, 7, 7};
+    FindLstn(0, addrs, results, 30);
+    for (Addr4882_t r : results)
+        EXPECT_EQ(r, 7) << "nothing written";
+    expectLayerFailure();
+
+    EXPECT_EQ(static_cast<unsigned>(ThreadIbsta()), 0xDDDDDEADu);
+    EXPECT_EQ(static_cast<unsigned>(ThreadIbcntl()), 0xDDDDDEADu);
+    EXPECT_EQ(gpib_testing::EntryLookups(), 0);
+}
+
+TEST_F(GpibLayer, FailedLoadIsRetriedOnTheNextCall)
+{
+    const std::string path = dir_.file("libgpib-later.so");
+    SimLibrary& sim = useSimulation("5,17");
+    useLibrary(path);
+
+    EXPECT_EQ(ibdev(0, 17, 0, 10, 1, 0), -1);
+    EXPECT_EQ(ibonl(1, 0), gpib::StatusError);
+    std::filesystem::create_symlink(GPIBSIM_LIBRARY, path);
+
+    const int ud = ibdev(0, 17, 0, 10, 1, 0);
+    EXPECT_GT(ud, 0);
+    EXPECT_EQ(ibsta, Complete);
+    EXPECT_EQ(sim.calls(), std::vector<std::string>{"ibdev 0 17 0 10 1 0"});
+}
+
+TEST_F(GpibLayer, FileThatIsNoSharedObjectCountsAsMissing)
+{
+    const std::string path = dir_.file("libgpib.so.0");
+    testsupport::writeFile(path, "this is not a library\n");
+    useLibrary(path);
+
+    EXPECT_EQ(ibdev(0, 17, 0, 10, 1, 0), -1);
+    expectLayerFailure();
+    EXPECT_EQ(ibclr(3), gpib::StatusError);
+    expectLayerFailure();
+}
+
+TEST_F(GpibLayer, LibraryWithoutAStatusExportIsReleasedAndCountsAsMissing)
+{
+    const std::string path = GPIBSIM_NO_IBCNTL_LIBRARY;
+    ASSERT_FALSE(isLoaded(path));
+    useLibrary(path);
+
+    EXPECT_EQ(ibdev(0, 17, 0, 10, 1, 0), -1);
+    expectLayerFailure();
+    EXPECT_FALSE(isLoaded(path)) << "released again";
+    EXPECT_EQ(static_cast<unsigned>(ThreadIbsta()), 0xDDDDDEADu);
+    EXPECT_EQ(gpib_testing::EntryLookups(), 0);
+
+    // Not remembered as loaded: a complete library is taken on the next call.
+    useSimulation("17");
+    EXPECT_GT(ibdev(0, 17, 0, 10, 1, 0), 0);
+}
+
+TEST_F(GpibLayer, PlainStatusNamesServeWhereTheUserNamesAreMissing)
+{
+    useSimulation("17", GPIBSIM_PLAIN_NAMES_LIBRARY);
+    const int ud = ibdev(0, 17, 0, 10, 1, 0);
+    ASSERT_GT(ud, 0);
+    ibwrt(ud, "*IDN?", 5);
+    EXPECT_EQ(ibcntl, 5);
+    char buf[256] = {};
+    ibrd(ud, buf, 256);
+    EXPECT_EQ(ibcntl, static_cast<int>(std::strlen(sim::DefaultIdentification)) + 1);
+    EXPECT_EQ(ibsta, Complete | gpib::StatusEnd);
+}
+
+TEST_F(GpibLayer, MissingEntryFailsAloneAndResolvedEntriesAreNotLookedUpAgain)
+{
+    SimLibrary& sim = useSimulation("17", GPIBSIM_NO_IBCLR_LIBRARY);
+    const int ud = ibdev(0, 17, 0, 10, 1, 0);
+    ASSERT_GT(ud, 0);
+    EXPECT_EQ(ibwrt(ud, "*RST", 4), Complete);
+    const int lookups = gpib_testing::EntryLookups();
+    EXPECT_EQ(lookups, 2);
+
+    EXPECT_EQ(ibclr(ud), gpib::StatusError);
+    expectLayerFailure();
+    EXPECT_EQ(ibclr(ud), gpib::StatusError);
+    EXPECT_EQ(gpib_testing::EntryLookups(), lookups + 2) << "a failed resolution is repeated";
+
+    EXPECT_EQ(ibwrt(ud, "*IDN?", 5), Complete);
+    EXPECT_EQ(ibwrt(ud, "*IDN?", 5), Complete);
+    EXPECT_EQ(ibcntl, 5);
+    EXPECT_EQ(gpib_testing::EntryLookups(), lookups + 2) << "ibwrt came from its cache";
+    EXPECT_EQ(sim.calls(), (std::vector<std::string>{"ibdev 0 17 0 10 1 0", "ibwrt 32 \"*RST\" 4",
+                                                     "ibwrt 32 \"*IDN?\" 5", "ibwrt 32 \"*IDN?\" 5"}));
+}
+
+TEST_F(GpibLayer, DriverErrorsAreCopiedUnchanged)
+{
+    useSimulation("5,17");
+    EXPECT_EQ(ibdev(0, 31, 0, 10, 1, 0), -1) << "address out of range";
+    EXPECT_EQ(ibsta, gpib::StatusError | Complete);
+    EXPECT_EQ(iberr, gpib::ErrArgument);
+
+    const int nobody = ibdev(0, 3, 0, 10, 1, 0);
+    ASSERT_GT(nobody, 0);
+    EXPECT_EQ(ibwrt(nobody, "*IDN?", 5), gpib::StatusError | Complete);
+    EXPECT_EQ(iberr, gpib::ErrNoListener);
+    EXPECT_EQ(ibcnt, 0);
+    EXPECT_EQ(ibcntl, 0);
+}
+
+TEST_F(GpibLayer, SilentListenerReadEndsWithATimeoutAndLeavesTheBuffer)
+{
+    useSimulation("5,9:silent");
+    const int ud = ibdev(0, 9, 0, 10, 1, 0);
+    ASSERT_GT(ud, 0);
+    ibwrt(ud, "*IDN?", 5);
+    char buf[256];
+    std::memset(buf, 'x', sizeof buf);
+    EXPECT_EQ(ibrd(ud, buf, 256), gpib::StatusError | gpib::StatusTimeout | Complete);
+    EXPECT_EQ(iberr, gpib::ErrAborted);
+    EXPECT_EQ(ibcntl, 0);
+    EXPECT_EQ(ibcnt, 0);
+    EXPECT_EQ(buf[0], 'x');
+}
+
+TEST_F(GpibLayer, ScanOfListenersAt5And17)
+{
+    SimLibrary& sim = useSimulation("17,5");
+    std::vector<std::string> expected{"SendIFC 0"};
+
+    SendIFC(0);
+    EXPECT_EQ(ibsta, Complete);
+    Addr4882_t addrs[32] = {};
+    Addr4882_t results[32] = {};
+    std::string asked;
+    for (int a = 1; a <= 30; ++a) {
+        addrs[a - 1] = static_cast<Addr4882_t>(a);
+        asked += (a > 1 ? "," : "") + std::to_string(a);
+    }
+    addrs[30] = NOADDR;
+    FindLstn(0, addrs, results, 30);
+    expected.push_back("FindLstn 0 " + asked + " 30");
+    EXPECT_EQ(ibcnt, 2);
+    EXPECT_EQ(ibcntl, 2);
+
+    std::vector<int> found;
+    for (int i = 0; i < 32 && results[i] > 0; ++i)
+        found.push_back(results[i]);
+    ASSERT_EQ(found, (std::vector<int>{5, 17}));
+
+    const std::string id = std::string(sim::DefaultIdentification) + "\n";
+    for (int address : found) {
+        const int ud = ibdev(0, address, 0, 10, 1, 0);
+        ibwrt(ud, "*IDN?", 5);
+        char buf[256] = {};
+        ibrd(ud, buf, 255);
+        EXPECT_EQ(ibcntl, static_cast<int>(id.size()));
+        EXPECT_EQ(ibcnt, ibcntl);
+        EXPECT_EQ(std::string(buf, ibcntl), id);
+        EXPECT_EQ(ibonl(ud, 0), Complete);
+        const std::string u = std::to_string(ud);
+        expected.insert(expected.end(), {"ibdev 0 " + std::to_string(address) + " 0 10 1 0",
+                                         "ibwrt " + u + " \"*IDN?\" 5", "ibrd " + u + " 255", "ibonl " + u + " 0"});
+    }
+    EXPECT_EQ(sim.calls(), expected);
+}
+
+TEST_F(GpibLayer, ReadFillsTheBufferExactlyAndNoFurther)
+{
+    constexpr int BufferSize = 256;
+    constexpr int Guard = 16;
+    useSimulation("17");
+    const int ud = ibdev(0, 17, 0, 10, 1, 0);
+
+    auto readInto = [&](unsigned char (&buf)[BufferSize + Guard]) {
+        std::memset(buf, 0xEE, sizeof buf);
+        return ibrd(ud, buf, BufferSize);
+    };
+    unsigned char buf[BufferSize + Guard];
+
+    // An answer of exactly 256 bytes, its line feed included.
+    const std::string value(BufferSize - 1, 'A');
+    ibwrt(ud, ("VOLT " + value).c_str(), static_cast<long>(value.size() + 5));
+    ibwrt(ud, "VOLT?", 5);
+    EXPECT_EQ(readInto(buf), Complete | gpib::StatusEnd);
+    EXPECT_EQ(ibcntl, BufferSize);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buf), BufferSize), value + "\n");
+    for (int i = BufferSize; i < BufferSize + Guard; ++i)
+        EXPECT_EQ(buf[i], 0xEE) << "byte " << i;
+
+    // A longer answer comes in two reads.
+    const std::string longer(299, 'B');
+    ibwrt(ud, ("VOLT " + longer).c_str(), static_cast<long>(longer.size() + 5));
+    ibwrt(ud, "VOLT?", 5);
+    EXPECT_EQ(readInto(buf), Complete) << "no END yet";
+    EXPECT_EQ(ibcntl, BufferSize);
+    EXPECT_EQ(buf[BufferSize], 0xEE);
+    EXPECT_EQ(readInto(buf), Complete | gpib::StatusEnd);
+    EXPECT_EQ(ibcntl, 300 - BufferSize);
+}
+
+TEST_F(GpibLayer, DeviceClearDropsTheUnreadAnswerAndOfflineDescriptorsFail)
+{
+    useSimulation("17");
+    const int ud = ibdev(0, 17, 0, 10, 1, 0);
+    ibwrt(ud, "*IDN?", 5);
+    EXPECT_EQ(ibclr(ud), Complete);
+    char buf[256] = {};
+    EXPECT_EQ(ibrd(ud, buf, 256) & gpib::StatusTimeout, gpib::StatusTimeout);
+    EXPECT_EQ(ibonl(ud, 0), Complete);
+    EXPECT_EQ(ibwrt(ud, "*IDN?", 5), gpib::StatusError | Complete);
+    EXPECT_EQ(iberr, gpib::ErrDriver);
+}
+
+TEST_F(GpibLayer, SimulationLeavesOutListenersItCannotRead)
+{
+    useSimulation(" 5, abc,40,0,17:loud, 17 ,5,9:silent");
+    Addr4882_t addrs[32] = {};
+    for (int a = 1; a <= 30; ++a)
+        addrs[a - 1] = static_cast<Addr4882_t>(a);
+    addrs[30] = NOADDR;
+    Addr4882_t results[32] = {};
+    FindLstn(0, addrs, results, 30);
+    EXPECT_EQ(ibcntl, 3);
+    EXPECT_EQ((std::vector<int>(results, results + 4)), (std::vector<int>{5, 9, 17, 0}));
+}
+
+template <typename R, typename... A>
+void callWithZeros(R (*fn)(A...))
+{
+    fn(A{}...);
+}
+
+TEST_F(GpibLayer, EveryFunctionCallsTheEntryOfItsOwnName)
+{
+    SimLibrary& sim = useSimulation("");
+#define CALL_WITH_ZEROS(name, params, args) callWithZeros(&name);
+    VOLTDESK_GPIB_ALL_ENTRIES(CALL_WITH_ZEROS)
+#undef CALL_WITH_ZEROS
+    const char* names =
+        "ibask ibbnaA ibbnaW ibcac ibclr ibcmd ibcmda ibconfig ibdiag ibdma ibeos ibeot ibeventx ibgts "
+        "ibist iblines ibln ibloc ibnotify ibonl ibpad ibpct ibpoke ibppc ibrd ibrda ibrdfA ibrdfW ibrpp "
+        "ibrsc ibrsp ibrsv ibsad ibsic ibsre ibstop ibtmo ibtrg ibwait ibwrt ibwrta ibwrtfA ibwrtfW "
+        "iblockxA iblockxW ibunlockx iblock ibunlock "
+        "ibdev ibfindA ibfindW "
+        "AllSpoll DevClear DevClearList EnableLocal EnableRemote FindLstn FindRQS PPoll PPollConfig "
+        "PPollUnconfig PassControl RcvRespMsg ReadStatusByte Receive ReceiveSetup ResetSys Send SendCmds "
+        "SendDataBytes SendIFC SendLLO SendList SendSetup SetRWLS TestSRQ TestSys Trigger TriggerList WaitSRQ "
+        "ThreadIbsta ThreadIberr ThreadIbcnt ThreadIbcntl";
+    std::vector<std::string> expected;
+    std::istringstream in(names);
+    for (std::string n; in >> n;)
+        expected.push_back(n);
+    std::vector<std::string> called;
+    for (const std::string& line : sim.calls())
+        called.push_back(line.substr(0, line.find(' ')));
+    EXPECT_EQ(called, expected);
+}
+
+TEST_F(GpibLayer, PerThreadFunctionsLeaveTheStatusAlone)
+{
+    useSimulation("17");
+    EXPECT_EQ(ibwrt(77, "x", 1), gpib::StatusError | Complete) << "no such descriptor";
+    ibsta = 1;
+    iberr = 2;
+    ibcnt = 3;
+    ibcntl = 4;
+    EXPECT_EQ(ThreadIbsta(), gpib::StatusError | Complete);
+    EXPECT_EQ(ThreadIberr(), gpib::ErrDriver);
+    EXPECT_EQ(ThreadIbcntl(), 0);
+    EXPECT_EQ(ibsta, 1);
+    EXPECT_EQ(iberr, 2);
+    EXPECT_EQ(ibcnt, 3);
+    EXPECT_EQ(ibcntl, 4);
+}
+
+} // namespace
