@@ -6,6 +6,9 @@ cd "$(dirname "$0")"
 ./tools/install-deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j"$(nproc)"
+# The simulated GPIB driver library with listeners at 5 and 17, unless a real one is named.
+export VOLTDESK_GPIB_LIBRARY="${VOLTDESK_GPIB_LIBRARY:-$PWD/build/sim/libgpibsim.so}"
+export VOLTDESK_GPIB_SIM="${VOLTDESK_GPIB_SIM:-5,17}"
 export VOLTDESK_SERIALCOMM="${VOLTDESK_SERIALCOMM:-$PWD/build/demo-serialcomm}"
 : > "$VOLTDESK_SERIALCOMM"
 build/sim/modulesim --map "$VOLTDESK_SERIALCOMM" --com COM5 &

@@ -186,6 +186,9 @@ void TfrmMain::buildControls()
     connect(btnSave, &QPushButton::clicked, this, [this] { btnSaveClick(btnSave); });
     connect(btnClearLog, &QPushButton::clicked, this, [this] { btnClearLogClick(btnClearLog); });
     connect(btnDeviceManager, &QPushButton::clicked, this, [this] { btnDeviceManagerClick(btnDeviceManager); });
+    connect(btnScan, &QPushButton::clicked, this, [this] { btnScanClick(btnScan); });
+    connect(btnSdc, &QPushButton::clicked, this, [this] { btnSdcClick(btnSdc); });
+    connect(cbUnAddr, &QCheckBox::clicked, this, [this] { cbUnAddrClick(cbUnAddr); });
     connect(txtComPort, &DropDownComboBox::dropDown, this, [this] { txtComPortDropDown(txtComPort); });
 
     for (QObject* o : {static_cast<QObject*>(txtComPort->lineEdit()), static_cast<QObject*>(txtGpibAddr->lineEdit()),

@@ -101,6 +101,9 @@ public slots:
     void btnClipbrdClick(QObject* sender = nullptr);
     void btnDeviceManagerClick(QObject* sender = nullptr);
     void txtComPortDropDown(QObject* sender = nullptr);
+    void btnScanClick(QObject* sender = nullptr);
+    void btnSdcClick(QObject* sender = nullptr);
+    void cbUnAddrClick(QObject* sender = nullptr);
 
     // Enter (key code 13) opens the link; other keys do nothing.
     void txtComPortKeyDown(QObject* sender, int& key, Qt::KeyboardModifiers shift);

@@ -4,6 +4,8 @@
 #include "sim/commands.h"
 #include "tests/support/simport.h"
 
+#include "tests/support/gpibsimlib.h"
+
 #include <gtest/gtest.h>
 
 #include <dlfcn.h>
@@ -16,6 +18,7 @@
 #include <vector>
 
 using testsupport::ScopedEnv;
+using testsupport::SimLibrary;
 using testsupport::TempDir;
 
 namespace {
@@ -23,36 +26,6 @@ namespace {
 constexpr const char* LibraryVariable = "VOLTDESK_GPIB_LIBRARY";
 constexpr const char* ListenerVariable = "VOLTDESK_GPIB_SIM";
 constexpr int Complete = gpib::StatusComplete;
-
-// The simulated driver library opened beside the layer, for its call record.
-class SimLibrary {
-public:
-    explicit SimLibrary(const std::string& path) : handle_(dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL))
-    {
-        if (!handle_)
-            throw std::runtime_error(dlerror());
-        calls_ = reinterpret_cast<const char* (*)()>(dlsym(handle_, "gpibsim_calls"));
-        reset_ = reinterpret_cast<void (*)()>(dlsym(handle_, "gpibsim_reset"));
-        reset_();
-    }
-    ~SimLibrary() { dlclose(handle_); }
-    SimLibrary(const SimLibrary&) = delete;
-    SimLibrary& operator=(const SimLibrary&) = delete;
-
-    std::vector<std::string> calls() const
-    {
-        std::vector<std::string> out;
-        std::istringstream in(calls_());
-        for (std::string line; std::getline(in, line);)
-            out.push_back(line);
-        return out;
-    }
-
-private:
-    void* handle_;
-    const char* (*calls_)() = nullptr;
-    void (*reset_)() = nullptr;
-};
 
 bool isLoaded(const std::string& path)
 {
