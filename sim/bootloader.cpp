@@ -56,7 +56,8 @@ public:
             if (isWorkingSpeed(speed))
                 nextLogOn_ = now;
         }
-        if (now < nextLogOn_)
+        // Nobody listens at another speed.
+        if (!isWorkingSpeed(speed) || now < nextLogOn_)
             return;
         nextLogOn_ = now + std::chrono::milliseconds(f.logOnRepeatMs);
         bool wrong = wrongSent_ < f.wrongLogOns;
