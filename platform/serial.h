@@ -28,6 +28,8 @@ void requestLowLatency(Handle h);
 
 // Bytes waiting in the driver's input queue, or -1.
 int queuedBytes(Handle h);
+// True when the device is gone: the far end of a pseudo-terminal closed, an adapter unplugged.
+bool hungUp(Handle h);
 // One read of up to n bytes that are known to be queued; retries EINTR.
 long readSome(Handle h, void* buffer, std::size_t n);
 // Writes all bytes; false when the system refuses (an unplugged adapter).

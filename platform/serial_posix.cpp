@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <linux/serial.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -112,6 +113,16 @@ int queuedBytes(Handle h)
     if (h < 0 || ::ioctl(h, FIONREAD, &n) != 0)
         return -1;
     return n;
+}
+
+bool hungUp(Handle h)
+{
+    if (h < 0)
+        return true;
+    pollfd p{h, POLLIN, 0};
+    if (::poll(&p, 1, 0) < 0)
+        return errno != EINTR;
+    return (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
 }
 
 long readSome(Handle h, void* buffer, std::size_t n)

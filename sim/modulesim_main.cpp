@@ -1,5 +1,6 @@
 // modulesim: plays one module on a pseudo-terminal that it adds to the serial-port
 // map under a COM name, until it is interrupted.
+#include "bootloader.h"
 #include "commands.h"
 #include "serialmodule.h"
 
@@ -23,7 +24,8 @@ void usage()
     std::puts("usage: modulesim [--map FILE] [--com NAME] [--id TEXT]\n"
               "                 [--no-echo] [--wrong-echo-at K] [--no-answer] [--no-line-end]\n"
               "                 [--prefix TEXT] [--pieces N --gap MS]\n"
-              "Plays a high-voltage module on a pseudo-terminal named NAME (default COM5)\n"
+              "                 [--flash-mode] [--update-reply TEXT] [--paced BAUD] [--latency MS]\n"
+              "Plays a high-voltage module (with its update mode) on a pseudo-terminal named NAME (default COM5)\n"
               "in the serial-port map FILE (default: the map Voltdesk reads).");
 }
 
@@ -46,6 +48,8 @@ int main(int argc, char** argv)
     std::string com = "COM5";
     std::string id;
     sim::SerialFaults faults;
+    sim::BootloaderFaults bootFaults;
+    bool flashMode = false;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         bool hasValue = i + 1 < argc;
@@ -59,6 +63,10 @@ int main(int argc, char** argv)
         else if (a == "--prefix" && hasValue) faults.prefix = argv[++i];
         else if (a == "--pieces" && hasValue) faults.answerPieces = intArg(argv[++i]);
         else if (a == "--gap" && hasValue) faults.pieceGapMs = intArg(argv[++i]);
+        else if (a == "--flash-mode") flashMode = true;
+        else if (a == "--update-reply" && hasValue) bootFaults.updateModeReply = argv[++i];
+        else if (a == "--paced" && hasValue) faults.pacedBaud = intArg(argv[++i]);
+        else if (a == "--latency" && hasValue) faults.adapterLatencyMs = intArg(argv[++i]);
         else {
             usage();
             return a == "--help" || a == "-h" ? 0 : 2;
@@ -70,6 +78,12 @@ int main(int argc, char** argv)
         commands.setIdentification(id);
     sim::SerialModule module(commands);
     module.setFaults(faults);
+    auto bootloader = std::make_shared<sim::Bootloader>();
+    bootloader->setFaults(bootFaults);
+    if (flashMode)
+        sim::startInFlashMode(module, bootloader);
+    else
+        sim::attachBootloader(module, bootloader);
     if (!module.start()) {
         std::perror("modulesim: cannot open a pseudo-terminal");
         return 1;
@@ -86,5 +100,8 @@ int main(int argc, char** argv)
     while (!stopRequested)
         ::pause();
     module.stop();
+    sim::FlashRecord r = bootloader->record();
+    if (r.hexLines > 0)
+        std::printf("modulesim: %d HEX lines, %d taken, %zu image bytes\n", r.hexLines, r.acceptedLines, r.image.size());
     return 0;
 }

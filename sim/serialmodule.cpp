@@ -2,10 +2,12 @@
 
 #include "platform/serialmap.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <stdlib.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -119,9 +121,21 @@ void SerialModule::stop()
 
 void SerialModule::run()
 {
+    // Paced bytes are 87 us apart at 115200 baud; the default timer slack would blur that.
+    (void)::prctl(PR_SET_TIMERSLACK, 1UL);
     while (!stopping_) {
+        adoptNext();
+        personality_->onIdle(*this);
+        writeDue();
+        timespec wait{0, 10'000'000};
+        if (!outbound_.empty()) {
+            auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                outbound_.front().first - std::chrono::steady_clock::now());
+            long ns = std::clamp<long>(static_cast<long>(left.count()), 0L, 10'000'000L);
+            wait = timespec{0, ns};
+        }
         pollfd p{master_, POLLIN, 0};
-        int r = ::poll(&p, 1, 10);
+        int r = ::ppoll(&p, 1, &wait, nullptr);
         if (r <= 0 || !(p.revents & POLLIN)) {
             if (p.revents & (POLLHUP | POLLERR))
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -137,15 +151,84 @@ void SerialModule::run()
             std::lock_guard lock(mutex_);
             received_.append(reinterpret_cast<char*>(buf), static_cast<std::size_t>(n));
         }
+        bool paced = faults().pacedBaud > 0;
+        auto readAt = std::chrono::steady_clock::now();
         for (ssize_t i = 0; i < n && !stopping_; ++i) {
-            personality_->onByte(buf[i], *this);
-            if (next_)
-                personality_ = std::move(next_);
+            if (paced) {
+                // The byte left the program no later than this read; it arrives one
+                // byte time after the one before it.
+                rxFree_ = std::max(rxFree_, readAt) + byteTime();
+                waitUntil(rxFree_);
+            }
+            deliver(buf[i]);
         }
     }
 }
 
+void SerialModule::deliver(std::uint8_t byte)
+{
+    personality_->onByte(byte, *this);
+    adoptNext();
+}
+
+void SerialModule::adoptNext()
+{
+    std::lock_guard lock(mutex_);
+    if (next_)
+        personality_ = std::move(next_);
+}
+
+std::chrono::nanoseconds SerialModule::byteTime() const
+{
+    int baud = faults().pacedBaud;
+    // 8N1: start bit, eight data bits, stop bit.
+    return baud > 0 ? std::chrono::nanoseconds(10'000'000'000LL / baud) : std::chrono::nanoseconds(0);
+}
+
+void SerialModule::writeDue()
+{
+    if (outbound_.empty())
+        return;
+    auto now = std::chrono::steady_clock::now();
+    std::string due;
+    while (!outbound_.empty() && outbound_.front().first <= now) {
+        due.push_back(outbound_.front().second);
+        outbound_.pop_front();
+    }
+    writeNow(due);
+}
+
+void SerialModule::waitUntil(TimePoint t)
+{
+    for (;;) {
+        writeDue();
+        auto now = std::chrono::steady_clock::now();
+        if (now >= t || stopping_)
+            return;
+        TimePoint until = t;
+        if (!outbound_.empty() && outbound_.front().first < until)
+            until = outbound_.front().first;
+        std::this_thread::sleep_until(until);
+    }
+}
+
 void SerialModule::send(std::string_view bytes)
+{
+    SerialFaults f = faults();
+    if (f.pacedBaud <= 0) {
+        writeNow(bytes);
+        return;
+    }
+    auto now = std::chrono::steady_clock::now();
+    auto latency = std::chrono::milliseconds(f.adapterLatencyMs);
+    for (char c : bytes) {
+        txFree_ = std::max(txFree_, now) + byteTime();
+        outbound_.emplace_back(txFree_ + latency, c);
+    }
+    writeDue();
+}
+
+void SerialModule::writeNow(std::string_view bytes)
 {
     while (!bytes.empty() && !stopping_) {
         ssize_t w = ::write(master_, bytes.data(), bytes.size());
@@ -174,6 +257,7 @@ void SerialModule::recordLine(const std::string& line)
 
 void SerialModule::switchTo(std::unique_ptr<Personality> next)
 {
+    std::lock_guard lock(mutex_);
     next_ = std::move(next);
 }
 
@@ -206,6 +290,24 @@ void SerialModule::clearRecord()
     std::lock_guard lock(mutex_);
     received_.clear();
     lines_.clear();
+}
+
+int SerialModule::lineSpeed() const
+{
+    termios t{};
+    if (slaveKeep_ < 0 || ::tcgetattr(slaveKeep_, &t) != 0)
+        return 0;
+    switch (::cfgetospeed(&t)) {
+    case B1200: return 1200;
+    case B2400: return 2400;
+    case B4800: return 4800;
+    case B9600: return 9600;
+    case B19200: return 19200;
+    case B38400: return 38400;
+    case B57600: return 57600;
+    case B115200: return 115200;
+    default: return 0;
+    }
 }
 
 int SerialModule::pendingForProgram() const

@@ -6,6 +6,8 @@
 #include "commands.h"
 
 #include <atomic>
+#include <chrono>
+#include <deque>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -29,6 +31,10 @@ struct SerialFaults {
     int pieceGapMs = 0;        // ... with this pause between them
     bool useRawReply = false;  // send rawReply instead of the answer and its CR LF
     std::string rawReply;
+    // A real line: each byte takes its time on the wire at this rate (8N1), and the
+    // module's bytes reach the program only after the adapter's latency.
+    int pacedBaud = 0;         // 0: bytes pass at once
+    int adapterLatencyMs = 0;
 };
 
 class Personality {
@@ -36,6 +42,9 @@ public:
     virtual ~Personality() = default;
     // One byte from the program under test, on the module's thread.
     virtual void onByte(std::uint8_t byte, SerialModule& module) = 0;
+    // Called on the module's thread at least every 10 ms, for messages the module
+    // sends on its own.
+    virtual void onIdle(SerialModule& module) { (void)module; }
 };
 
 class CommandPersonality : public Personality {
@@ -84,9 +93,19 @@ public:
 
     // Bytes waiting to be read by the program on the terminal's side.
     int pendingForProgram() const;
+    // The speed the program set on its side of the terminal (bit/s), or 0.
+    int lineSpeed() const;
 
 private:
+    using TimePoint = std::chrono::steady_clock::time_point;
     void run();
+    void adoptNext();
+    void deliver(std::uint8_t byte);
+    // Paced line: writes the module's bytes that are due, and waits for a byte's arrival.
+    void writeDue();
+    void waitUntil(TimePoint t);
+    void writeNow(std::string_view bytes);
+    std::chrono::nanoseconds byteTime() const;
 
     ModuleCommands& commands_;
     int master_ = -1;
@@ -101,6 +120,9 @@ private:
     std::vector<std::string> lines_;
     std::unique_ptr<Personality> personality_;
     std::unique_ptr<Personality> next_;
+    std::deque<std::pair<TimePoint, char>> outbound_; // paced bytes not yet due
+    TimePoint txFree_{};
+    TimePoint rxFree_{};
 };
 
 } // namespace sim

@@ -1,0 +1,402 @@
+// The update run against the simulated module's update mode, with a clock that
+// records every pause and waits only a fiftieth of it.
+#include "flasher/burnport.h"
+#include "flasher/protocol.h"
+#include "firmware.h"
+
+#include "sim/bootloader.h"
+#include "tests/support/fakeclock.h"
+#include "tests/support/simport.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+#include <vector>
+
+using namespace burnport;
+using flashertest::makeFirmware;
+
+namespace {
+
+struct CaptureConsole final : Console {
+    std::string text;
+    std::string title;
+    int waits = 0;
+    void write(std::string_view t) override { text += t; }
+    void waitForEnter() override { ++waits; }
+    void setTitle(std::string_view t) override { title = t; }
+};
+
+// The pauses in order; the polls of the reply waits (0 ms) left out, and a run of
+// equal pauses written once with '*'.
+std::string pauses(const std::vector<std::uint32_t>& sleeps)
+{
+    std::string out;
+    for (std::size_t i = 0; i < sleeps.size();) {
+        std::size_t j = i;
+        while (j < sleeps.size() && sleeps[j] == sleeps[i])
+            ++j;
+        if (sleeps[i] != 0)
+            out += (out.empty() ? "" : " ") + std::to_string(sleeps[i]) + (j - i > 1 ? "*" : "");
+        i = j;
+    }
+    return out;
+}
+
+// One simulated module with its update mode, fresh for every run.
+struct Rig {
+    static inline int nextCom = 20;
+    int com = nextCom++;
+    testsupport::SimPort port{com};
+    std::shared_ptr<sim::Bootloader> boot = std::make_shared<sim::Bootloader>();
+    CaptureConsole console;
+
+    explicit Rig(sim::BootloaderFaults f = {}, bool inFlashMode = false)
+    {
+        f.logOnRepeatMs = 40;
+        boot->setFaults(f);
+        if (inFlashMode)
+            sim::startInFlashMode(port.module(), boot);
+        else
+            sim::attachBootloader(port.module(), boot);
+    }
+
+    int run(std::vector<std::string> args)
+    {
+        args.insert(args.begin(), {"--com", std::to_string(com)});
+        return runBurnport(args, console);
+    }
+
+    bool says(const std::string& text) const { return console.text.find(text) != std::string::npos; }
+    sim::FlashRecord record() const { return boot->record(); }
+};
+
+struct ProtocolTest : ::testing::Test {
+    testsupport::ScaledClock clock{50};
+    platform::ScopedClock use{clock};
+    testsupport::TempDir dir;
+
+    ProtocolTest()
+    {
+        // The reply polls pause 0 ms; let each count as 1 ms so that limits run out.
+        clock.onSleep([this](std::uint32_t ms) {
+            if (ms == 0)
+                clock.advance(1);
+        });
+    }
+
+    std::string smallFile(int form = 28) { return makeFirmware(dir.path(), form, 16, 256).path; }
+    std::string paused() const { return pauses(clock.sleeps()); }
+};
+
+sim::BootloaderFaults faults(void (*set)(sim::BootloaderFaults&))
+{
+    sim::BootloaderFaults f;
+    set(f);
+    return f;
+}
+
+} // namespace
+
+TEST_F(ProtocolTest, FlashesEveryFormAndRecordSizeByteForByte)
+{
+    for (int form : {19, 28, 37}) {
+        for (int recordBytes : {16, 32}) {
+            SCOPED_TRACE(std::to_string(form) + "/" + std::to_string(recordBytes));
+            Rig rig;
+            auto fw = makeFirmware(dir.path(), form, recordBytes, 2048, 0x1000, form * 100 + recordBytes);
+            std::vector<std::string> args{"--file", fw.path};
+            if (recordBytes == 32)
+                args.push_back("--fast");
+            EXPECT_EQ(rig.run(args), ExitDone) << rig.console.text;
+            EXPECT_EQ(rig.boot->image(fw.base), fw.data);
+            EXPECT_TRUE(rig.record().endRecordSeen);
+            EXPECT_EQ(rig.record().damagedLines, 0);
+        }
+    }
+}
+
+TEST_F(ProtocolTest, PlainRunTakesThePausesInOrderAndEndsWithTheDoneTexts)
+{
+    Rig rig;
+    std::string file = smallFile();
+    EXPECT_EQ(rig.run({"--file", file}), ExitDone);
+    EXPECT_EQ(rig.console.title, "Burnport: (" + file + ")");
+    EXPECT_TRUE(std::regex_match(paused(), std::regex(R"(10\*? 5000 100\* 500 1000 3000)"))) << paused();
+    EXPECT_EQ(clock.periods(), (std::vector<int>{1, -1}));
+    EXPECT_EQ(rig.console.waits, 1);
+    EXPECT_EQ(rig.port.module().lines().front(), "*HX2FL!");
+    EXPECT_EQ(rig.record().target, "PLAIN");
+    EXPECT_EQ(rig.record().postFlash, (std::vector<std::string>{"PSTFLSH"}));
+    EXPECT_TRUE(rig.says("Beginning update procedure... \n"
+                         "HV device is now in Update regime, waiting for reboot...\n"
+                         "Switching port COM" + std::to_string(rig.com) + " to baudrate 115200 kBit/s\n"
+                         "Waiting for Log on message...\nGot Log on message\n"
+                         "Waiting for HV device to become ready... \n"
+                         "Setting HV device to Flash mode... \n"
+                         "Starting transfer of HEX file...\n\nS0"));
+    EXPECT_TRUE(std::regex_search(rig.console.text,
+                                  std::regex("Transfer completed in \\d+ seconds with 0 retries\\.\n"
+                                             "Starting Post Flash procedure\\.\\.\\.\n"
+                                             "The device reboots when the Postflash is finished\\.\\.\\.\n"
+                                             "MinCount = 500000\nPress Enter to exit the program\\.\n$")))
+        << rig.console.text;
+}
+
+TEST_F(ProtocolTest, ReplyOk115200RaisesTheRateAndPlainOkKeepsIt)
+{
+    Rig raised(faults([](auto& f) { f.updateModeReply = "OK 115200"; }));
+    EXPECT_EQ(raised.run({"--baud", "57600", "--file", smallFile()}), ExitDone);
+    EXPECT_TRUE(raised.says("to baudrate 115200 kBit/s\n"));
+    EXPECT_EQ(raised.port.module().lineSpeed(), 115200);
+
+    Rig kept;
+    EXPECT_EQ(kept.run({"--baud", "57600", "--file", smallFile()}), ExitDone);
+    EXPECT_TRUE(kept.says("to baudrate 57600 kBit/s\n"));
+    EXPECT_EQ(kept.port.module().lineSpeed(), 57600);
+}
+
+TEST_F(ProtocolTest, OkWithoutLineEndAndAnOverlongReplyStillCountAsOk)
+{
+    Rig rig;
+    sim::SerialFaults noEnd;
+    noEnd.noLineEnd = true;
+    rig.port.module().setFaults(noEnd);
+    EXPECT_EQ(rig.run({"--file", smallFile()}), ExitDone);
+    EXPECT_EQ(clock.sleepCount(UpdateReplyPollMs), static_cast<std::size_t>(UpdateReplyPasses));
+
+    Rig longReply(faults([](auto& f) { f.updateModeReply = "OK " + std::string(80, 'z'); }));
+    EXPECT_EQ(longReply.run({"--file", smallFile()}), ExitDone);
+}
+
+TEST_F(ProtocolTest, SafetyLoopAndRefusalsEndBeforeTheTimerRequest)
+{
+    Rig rig(faults([](auto& f) { f.updateModeReply = "ERR SFLP"; }));
+    EXPECT_EQ(rig.run({"--file", smallFile()}), ExitSafetyLoop);
+    EXPECT_TRUE(rig.says("Error: HV device safety loop is closed!\n\nPlease open safety loop and try again.\n\n"));
+    EXPECT_EQ(rig.console.waits, 1);
+    EXPECT_TRUE(clock.periods().empty());
+
+    clock.clear();
+    Rig silent(faults([](auto& f) { f.noUpdateModeReply = true; }));
+    EXPECT_EQ(silent.run({"--file", smallFile()}), ExitNotReady);
+    EXPECT_EQ(clock.sleepCount(UpdateReplyPollMs), static_cast<std::size_t>(UpdateReplyPasses));
+    EXPECT_TRUE(silent.says("Error: HV device is not ready!\n\nIf last flashing failed, use parameter '--retry'\n\n"));
+    Rig lower(faults([](auto& f) { f.updateModeReply = "ok"; }));
+    EXPECT_EQ(lower.run({"--file", smallFile()}), ExitNotReady);
+    EXPECT_TRUE(clock.periods().empty());
+}
+
+TEST_F(ProtocolTest, CanEntryWithAndWithoutAddress)
+{
+    Rig rig;
+    EXPECT_EQ(rig.run({"--can", "2", "--file", smallFile()}), ExitDone);
+    EXPECT_TRUE(rig.says("Setting internal CAN module 2 to Update mode...\nBeginning update procedure... \n"));
+    EXPECT_TRUE(rig.says("Setting HV device to internal CAN Flash mode...\n\n"));
+    EXPECT_TRUE(rig.says("Starting Internal CAN Post Flash procedure...\nSetting Device back to normal mode...\n"));
+    auto r = rig.record();
+    EXPECT_EQ(r.canCommands, std::vector<std::string>{"2"});
+    EXPECT_EQ(r.target, "CAN");
+    EXPECT_EQ(r.postFlash, (std::vector<std::string>{"PST_CAN", "ENDFLSH"}));
+    EXPECT_TRUE(std::regex_match(paused(), std::regex(R"(5000 10\*? 5000 100\* 500 1000 5000 3000)"))) << paused();
+
+    Rig noAddress;
+    EXPECT_EQ(noAddress.run({"--file", smallFile(), "--can"}), ExitDone);
+    EXPECT_TRUE(noAddress.says("Setting internal CAN to Update mode... \n"));
+    EXPECT_EQ(noAddress.record().canCommands, std::vector<std::string>{""});
+}
+
+TEST_F(ProtocolTest, FpgaErasesSectorsTwoToSevenAndWinsOverCan)
+{
+    Rig rig({}, true);
+    EXPECT_EQ(rig.run({"--fpga", "--retry", "--file", smallFile(), "--can", "1"}), ExitDone) << rig.console.text;
+    auto r = rig.record();
+    EXPECT_EQ(r.target, "FPGA");
+    EXPECT_EQ(r.erasedSectors, (std::vector<int>{2, 3, 4, 5, 6, 7}));
+    EXPECT_EQ(r.postFlash, std::vector<std::string>{"ENDFLSH"});
+    EXPECT_TRUE(rig.says("Erasing FPGA Flash sectors... \nErasing sector 2\nErasing sector 3\n"));
+    EXPECT_TRUE(rig.says("Setting Device back to normal mode...\n"));
+    EXPECT_TRUE(std::regex_match(paused(), std::regex(R"(100\* (500\*|500( 1\*?)* 500) 1000 3000)"))) << paused();
+}
+
+TEST_F(ProtocolTest, RetryStartsAtTheBaudSwitch)
+{
+    Rig rig({}, true);
+    EXPECT_EQ(rig.run({"--retry", "--file", smallFile()}), ExitDone);
+    EXPECT_EQ(rig.console.text.rfind("Switching port COM" + std::to_string(rig.com) + " to baudrate 115200 kBit/s\n", 0), 0u);
+    EXPECT_EQ(rig.port.module().received().find("*HX2"), std::string::npos);
+
+    Rig notInFlashMode;
+    EXPECT_EQ(notInFlashMode.run({"--retry", "--file", smallFile()}), ExitNotReady);
+}
+
+TEST_F(ProtocolTest, TwoWrongLogOnsAreForgivenAThirdIsNot)
+{
+    Rig two(faults([](auto& f) { f.wrongLogOns = 2; }));
+    EXPECT_EQ(two.run({"--file", smallFile()}), ExitDone);
+
+    clock.clear();
+    Rig three(faults([](auto& f) { f.wrongLogOns = 3; }));
+    EXPECT_EQ(three.run({"--file", smallFile()}), ExitNotReady);
+    EXPECT_FALSE(three.says("Got Log on message"));
+    EXPECT_EQ(clock.periods(), (std::vector<int>{1, -1})); // released on the way out
+}
+
+TEST_F(ProtocolTest, SilentModuleAndWrongReadyTakeTheNotReadyExit)
+{
+    Rig silent(faults([](auto& f) { f.silent = true; }));
+    EXPECT_EQ(silent.run({"--file", smallFile()}), ExitNotReady);
+    // Bounded: the log-on limit in 100 ms polls.
+    EXPECT_EQ(clock.sleepCount(MessagePollMs), LogOnTimeoutMs / MessagePollMs);
+
+    Rig wrongReady(faults([](auto& f) { f.readyMessage = "80\r\n"; }));
+    EXPECT_EQ(wrongReady.run({"--file", smallFile()}), ExitNotReady);
+    EXPECT_TRUE(wrongReady.says("Waiting for HV device to become ready... \nError: HV device is not ready!"));
+}
+
+TEST_F(ProtocolTest, RepeatedLinesAreSentAgainAndCounted)
+{
+    Rig rig(faults([](auto& f) {
+        f.repeatLine = 3;
+        f.repeatTimes = 4;
+    }));
+    auto fw = makeFirmware(dir.path(), 37, 16, 256);
+    EXPECT_EQ(rig.run({"--file", fw.path}), ExitDone);
+    EXPECT_EQ(rig.boot->image(fw.base), fw.data);
+    EXPECT_TRUE(rig.says("Repeating S19 Record...\nRepeating S19 Record...\nRepeating S19 Record...\n"
+                         "Repeating S19 Record...\nS3"));
+    EXPECT_TRUE(rig.says(" with 4 retries."));
+    EXPECT_EQ(rig.record().hexLines, rig.record().acceptedLines + 4);
+}
+
+TEST_F(ProtocolTest, EndlessRepeatsOfOneLineEndAsATransferFailure)
+{
+    Rig rig(faults([](auto& f) {
+        f.repeatLine = 2;
+        f.repeatTimes = 1000000;
+    }));
+    EXPECT_EQ(rig.run({"--file", smallFile()}), ExitTransferFailed);
+    EXPECT_EQ(rig.record().repeatsAsked, LineRepeatLimit + 1);
+    EXPECT_TRUE(rig.says("Error: While transfering HEX file!\n\n92\r\n\n"));
+}
+
+TEST_F(ProtocolTest, AnOddSecondReplyMovesOnToTheNextLine)
+{
+    Rig rig(faults([](auto& f) { f.oddSecondReplyLine = 1; }));
+    auto fw = makeFirmware(dir.path(), 28, 16, 256);
+    EXPECT_EQ(rig.run({"--file", fw.path}), ExitDone);
+    EXPECT_EQ(rig.boot->image(fw.base), fw.data);
+    EXPECT_FALSE(rig.says("Repeating"));
+}
+
+TEST_F(ProtocolTest, TransferFailuresShowTheLastReply)
+{
+    Rig wrongAck(faults([](auto& f) { f.wrongFirstAckLine = 2; }));
+    EXPECT_EQ(wrongAck.run({"--file", smallFile()}), ExitTransferFailed);
+    EXPECT_TRUE(wrongAck.says("Error: While transfering HEX file!\n\n80\r\n\n"));
+    EXPECT_EQ(clock.periods(), (std::vector<int>{1, -1}));
+    EXPECT_EQ(wrongAck.console.waits, 1);
+
+    // Byte 30 of update mode lies in the first HEX line (after "BRNFLSH\r\n").
+    Rig lostEcho(faults([](auto& f) { f.loseEchoByte = 30; }));
+    EXPECT_EQ(lostEcho.run({"--file", smallFile()}), ExitTransferFailed);
+    Rig lostEchoFast(faults([](auto& f) { f.loseEchoByte = 30; }));
+    EXPECT_EQ(lostEchoFast.run({"--fast", "--file", smallFile()}), ExitTransferFailed);
+
+    Rig noAck(faults([](auto& f) { f.silentFromLine = 3; }));
+    EXPECT_EQ(noAck.run({"--file", smallFile()}), ExitTransferFailed);
+    EXPECT_EQ(noAck.record().hexLines, 3);
+}
+
+TEST_F(ProtocolTest, AFailureOnTheEndRecordCountsAsDone)
+{
+    auto fw = makeFirmware(dir.path(), 28, 16, 64); // S0, 4 data lines, S5, S804
+    Rig rig(faults([](auto& f) { f.silentFromLine = 7; }));
+    EXPECT_EQ(rig.run({"--file", fw.path}), ExitDone);
+    EXPECT_EQ(rig.boot->image(fw.base), fw.data);
+    EXPECT_FALSE(rig.says("Transfer completed"));
+    EXPECT_TRUE(rig.says("S804001000EB\nStarting Post Flash procedure...\n"));
+    EXPECT_EQ(clock.sleepCount(EndRecordPauseMs), 1u);
+    EXPECT_EQ(clock.sleepCount(AfterStatisticsPauseMs), 0u);
+
+    // The end record of another form gets no such grace.
+    auto s37 = makeFirmware(dir.path(), 37, 16, 64);
+    Rig other(faults([](auto& f) { f.silentFromLine = 7; }));
+    EXPECT_EQ(other.run({"--file", s37.path}), ExitTransferFailed);
+}
+
+TEST_F(ProtocolTest, FpgaEraseAndCanSelectionFailures)
+{
+    Rig wrongErase(faults([](auto& f) { f.eraseAck = "80"; }), true);
+    EXPECT_EQ(wrongErase.run({"--retry", "--fpga", "--file", smallFile()}), ExitTransferFailed);
+    EXPECT_TRUE(wrongErase.says("Erasing sector 2\nError while waiting for acknowledge.Error: While transfering HEX file!\n"));
+
+    // No acknowledgement at all: the limit runs out before the transfer, so not ready.
+    Rig noErase(faults([](auto& f) { f.eraseAck = ""; }), true);
+    EXPECT_EQ(noErase.run({"--retry", "--fpga", "--file", smallFile()}), ExitNotReady);
+    EXPECT_EQ(clock.sleepCount(EraseAckPollMs), EraseAckTimeoutMs / EraseAckPollMs);
+
+    Rig wrongCan(faults([](auto& f) { f.canAck = "80"; }), true);
+    EXPECT_EQ(wrongCan.run({"--retry", "--file", smallFile(), "--can"}), ExitTransferFailed);
+}
+
+TEST_F(ProtocolTest, MissingFileAndPortExits)
+{
+    Rig rig;
+    EXPECT_EQ(rig.run({"--file", dir.file("none.s19")}), ExitNoHexFile);
+    EXPECT_EQ(rig.console.text, "Error: could not open HEX-File!\n\n");
+    EXPECT_EQ(rig.console.title, "Burnport: (" + dir.file("none.s19") + ")");
+    EXPECT_EQ(rig.console.waits, 1);
+
+    rig.console = {};
+    EXPECT_EQ(rig.run({"--file", dir.path()}), ExitNoHexFile); // a folder is no file
+
+    CaptureConsole console;
+    EXPECT_EQ(runBurnport({"--com", "77", "--file", smallFile()}, console), ExitNoPort);
+    EXPECT_EQ(console.text, "Error: could not set up and open com port!\n\nMaybe the port is already in use?\n\n");
+    EXPECT_EQ(console.waits, 1);
+
+    console = {};
+    EXPECT_EQ(runBurnport({"--baud", "1", "-h"}, console), ExitBadArgument);
+    EXPECT_EQ(console.text, "Invalid argument baudrate given!");
+    EXPECT_EQ(console.waits, 0);
+    console = {};
+    EXPECT_EQ(runBurnport({"-h", "--baud", "1"}, console), ExitDone);
+    EXPECT_EQ(console.text, HelpText);
+    EXPECT_EQ(console.waits, 0);
+    EXPECT_TRUE(console.title.empty());
+}
+
+TEST_F(ProtocolTest, BadHexFilesEndCleanly)
+{
+    std::string empty = dir.file("empty.s19");
+    testsupport::writeFile(empty, "");
+    Rig rig({}, true);
+    EXPECT_EQ(rig.run({"--retry", "--file", empty}), ExitDone);
+    EXPECT_TRUE(rig.says("Transfer completed in 0 seconds with 0 retries."));
+    EXPECT_EQ(rig.record().hexLines, 0);
+
+    // Old Mac line ends arrive line by line.
+    auto fw = makeFirmware(dir.path(), 19, 16, 128);
+    std::string text = testsupport::readFile(fw.path);
+    for (char& c : text)
+        c = c == '\n' ? '\r' : c;
+    std::string crOnly = dir.file("cr.s19");
+    testsupport::writeFile(crOnly, text);
+    Rig mac({}, true);
+    EXPECT_EQ(mac.run({"--retry", "--file", crOnly}), ExitDone);
+    EXPECT_EQ(mac.boot->image(fw.base), fw.data);
+
+    // Binary data with NUL bytes and a 10,000-character line: its pieces are damaged
+    // records, asked for again until the repeat limit ends the run.
+    std::string binary(20000, '\0');
+    for (std::size_t i = 0; i < binary.size(); ++i)
+        binary[i] = static_cast<char>((i * 7919) % 251);
+    binary.replace(100, 10000, "\nS1" + std::string(9997, 'F'));
+    std::string bin = dir.file("bin.s19");
+    testsupport::writeFile(bin, binary);
+    Rig garbage({}, true);
+    EXPECT_EQ(garbage.run({"--retry", "--file", bin}), ExitTransferFailed);
+    EXPECT_GT(garbage.record().damagedLines, LineRepeatLimit);
+}
