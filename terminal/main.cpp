@@ -175,6 +175,7 @@ void TfrmMain::buildControls()
     Status = place<QStatusBar>(this, 0, 653, 631, 19);
     Status->setSizeGripEnabled(false);
 
+    sock = new platform::ClientSocket(this);
     timSocket = new QTimer(this);
     timSocket->setInterval(10);
 
@@ -361,6 +362,8 @@ void TfrmMain::btnInitClick(QObject*)
 void TfrmMain::btnQuitClick(QObject*)
 {
     tabsInitialization->setEnabled(true);
+    if (sock->Active())
+        sock->Close();
     switch (tabsInitialization->currentIndex()) {
     case TabGpib:
         quitGpib();

@@ -1,6 +1,7 @@
 #pragma once
 // Voltdesk's main window: link set-up on three tabs, interactive commands, the log.
 #include "logview.h"
+#include "platform/clientsocket.h"
 #include "widgets.h"
 
 #include <QWidget>
@@ -84,6 +85,7 @@ public:
     LogView* txtLog;
     QStatusBar* Status;
     FileOpenDialogSettings FileOpenDlg;
+    platform::ClientSocket* sock;
     QTimer* timSocket;
 
 public slots:

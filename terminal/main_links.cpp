@@ -134,7 +134,11 @@ void TfrmMain::cbUnAddrClick(QObject*)
 
 bool TfrmMain::initEthernet()
 {
-    (void)platform::StrToInt(txtTcpPort->text());
+    // An open connection keeps its address and port; the first Talk connects.
+    if (!sock->Active()) {
+        sock->Address = txtIpAddr->text();
+        sock->Port = platform::StrToInt(txtTcpPort->text());
+    }
     return true;
 }
 

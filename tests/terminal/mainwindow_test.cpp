@@ -497,7 +497,16 @@ TEST_F(MainWindowTest, EnterInAnAddressBoxRunsInitForItsTab)
 {
     auto& f = open();
     f.tabsInitialization->setCurrentIndex(TfrmMain::TabEthernet);
+    f.txtTcpPort->setText("x1");
     QTest::keyClick(f.txtTcpPort, Qt::Key_Return);
+    ASSERT_EQ(messages.size(), 1u); // a port that is not a number stops Init
+    EXPECT_EQ(messages[0], "'x1' is not a valid integer value");
+    EXPECT_TRUE(f.btnInit->isEnabled());
+    f.txtTcpPort->setText("10002");
+    QTest::keyClick(f.txtTcpPort, Qt::Key_Return);
+    EXPECT_EQ(f.sock->Address, "192.168.1.10");
+    EXPECT_EQ(f.sock->Port, 10002);
+    EXPECT_FALSE(f.sock->Active()); // the first Talk connects
     EXPECT_FALSE(f.btnInit->isEnabled());
     EXPECT_FALSE(f.tabsInitialization->isEnabled());
     EXPECT_TRUE(f.btnTalk->isEnabled());
