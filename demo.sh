@@ -4,16 +4,19 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 ./tools/install-deps.sh
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build build -j"$(nproc)"
+cmake -S . -B build-demo -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build build-demo -j"$(nproc)" --target voltdesk modulesim gpibsim burnport
 # The simulated GPIB driver library with listeners at 5 and 17, unless a real one is named.
-export VOLTDESK_GPIB_LIBRARY="${VOLTDESK_GPIB_LIBRARY:-$PWD/build/sim/libgpibsim.so}"
+export VOLTDESK_GPIB_LIBRARY="${VOLTDESK_GPIB_LIBRARY:-$PWD/build-demo/sim/libgpibsim.so}"
 export VOLTDESK_GPIB_SIM="${VOLTDESK_GPIB_SIM:-5,17}"
-export VOLTDESK_SERIALCOMM="${VOLTDESK_SERIALCOMM:-$PWD/build/demo-serialcomm}"
-: > "$VOLTDESK_SERIALCOMM"
-build/sim/modulesim --map "$VOLTDESK_SERIALCOMM" --com COM5 &
+# A map of its own unless one is named; the module adds its line and removes it at the end.
+if [ -z "${VOLTDESK_SERIALCOMM:-}" ]; then
+  export VOLTDESK_SERIALCOMM="$PWD/build-demo/demo-serialcomm"
+  : > "$VOLTDESK_SERIALCOMM"
+fi
+build-demo/sim/modulesim --map "$VOLTDESK_SERIALCOMM" --com COM5 &
 sim=$!
 trap 'kill $sim 2>/dev/null; wait $sim 2>/dev/null' EXIT
 sleep 0.5
-cd build
+cd build-demo
 ./terminal/voltdesk "$@"

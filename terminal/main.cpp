@@ -117,8 +117,8 @@ void TfrmMain::buildControls()
     txtGpibAddr->setEditText(QStringLiteral("17"));
     btnScan = button(tabGpib, "Scan", 8, 44, 75);
     grpExpert = place<QGroupBox>(tabGpib, 232, 0, 353, 84, QStringLiteral("Expert Options for GPIB"));
-    Label3 = label(grpExpert, "Delay time (ms):", 8, 22, 90);
-    txtDelay = place<QLineEdit>(grpExpert, 100, 18, 49, 21, QStringLiteral("10"));
+    Label3 = label(grpExpert, "Delay time (ms):", 8, 22, 100);
+    txtDelay = place<QLineEdit>(grpExpert, 112, 18, 49, 21, QStringLiteral("10"));
     btnSdc = button(grpExpert, "Device Clear", 232, 16, 105);
     cbUnAddr = checkBox(grpExpert, "Unaddress after Listen/Talk", 8, 46, 200);
     cbLf = checkBox(grpExpert, "Send Line Feed after Line", 8, 64, 200);
