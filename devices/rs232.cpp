@@ -20,7 +20,7 @@ CRS232::CRS232(int comPort, int baudRate, bool& success)
     handle_ = serial::openExclusive(platform::comDevicePath(comPort));
     if (handle_ == serial::InvalidHandle)
         return;
-    // Settings the driver rejects do not fail the open, as on the original system.
+    // Settings the driver rejects do not fail the open: the port is there and ours.
     (void)serial::configureRaw(handle_, baudRate);
     serial::setModemLines(handle_, true, false);
     success = true;
@@ -67,10 +67,10 @@ bool CRS232::WriteEchoed(unsigned count, const void* bytes)
     std::uint32_t got = 0;
 
     platform::Sleep(EchoPollMs);
-    do {
-        if (!Read(got, 1, &echo))
+    for (int drained = 0; drained < DrainLimit; ++drained) {
+        if (!Read(got, 1, &echo) || got == 0)
             break;
-    } while (got != 0);
+    }
 
     for (unsigned i = 0; i < count; ++i) {
         (void)Write(1, &b[i]);

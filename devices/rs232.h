@@ -10,6 +10,9 @@ public:
     static constexpr std::uint32_t InputQueueSize = 1024;
     static constexpr std::uint32_t EchoPollMs = 5;
     static constexpr int EchoPolls = 100;
+    // Bytes the echoed write discards before it starts at most: a module that
+    // never stops sending must not hold it.
+    static constexpr int DrainLimit = 65536;
 
     CRS232(int comPort, int baudRate, bool& success);
     ~CRS232();

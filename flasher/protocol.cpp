@@ -148,13 +148,13 @@ private:
             std::uint32_t got = 0;
             if (!readExact(port_, ReplyLength, got, ReplyBufferSize, buffer_))
                 return false;
+            platform::Sleep(pauseMs); // after every read, the one that brings the reply too
             if (got == ReplyLength) {
                 lastReply_.assign(buffer_, ReplyLength);
                 return true;
             }
             if (platform::timeGetTime() - since >= limitMs)
                 return false;
-            platform::Sleep(pauseMs);
         }
     }
 

@@ -11,7 +11,11 @@ class SystemClock final : public Clock {
 public:
     void sleepMs(std::uint32_t ms) override
     {
-        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+        // A pause of 0 gives up the rest of the time slice; sleep_for(0) would return at once.
+        if (ms == 0)
+            std::this_thread::yield();
+        else
+            std::this_thread::sleep_for(std::chrono::milliseconds(ms));
     }
     void yield() override { std::this_thread::yield(); }
     std::uint32_t tickMs() override

@@ -11,7 +11,7 @@ using Handle = int;
 constexpr Handle InvalidHandle = -1;
 
 // Opens a device for exclusive read/write use (no controlling terminal).
-// Another holder of the port makes this fail, as on the original system.
+// Another holder of the port makes this fail.
 Handle openExclusive(const std::string& devicePath);
 
 // Raw 8N1, no flow control, receiver on, modem lines ignored.

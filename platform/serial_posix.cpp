@@ -48,7 +48,8 @@ Handle openExclusive(const std::string& devicePath)
         errno = e;
         return InvalidHandle;
     }
-    if (::ioctl(h, TIOCEXCL) != 0 && errno != ENOTTY) {
+    // Only a terminal device is a serial port; a plain file of that name is not.
+    if (!::isatty(h) || ::ioctl(h, TIOCEXCL) != 0) {
         int e = errno;
         ::close(h);
         errno = e;
@@ -162,8 +163,12 @@ void discardQueues(Handle h)
 
 void closePort(Handle h)
 {
-    if (h >= 0)
-        ::close(h);
+    if (h < 0)
+        return;
+    // The exclusive flag belongs to the terminal, not to our descriptor: it would
+    // outlive the close while anything else keeps the device open.
+    (void)::ioctl(h, TIOCNXCL);
+    ::close(h);
 }
 
 } // namespace platform::serial

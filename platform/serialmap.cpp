@@ -145,7 +145,7 @@ std::string comDevicePath(std::string_view portName)
     }
     if (auto n = comNumberOf(portName); n && *n >= 1)
         return "/dev/ttyS" + std::to_string(*n - 1);
-    return std::string(portName);
+    return {}; // no such port; never a path relative to the current folder
 }
 
 std::string comDevicePath(int comNumber)

@@ -27,7 +27,8 @@ std::vector<SerialPortEntry> serialPortMap();
 // Serial devices the system has, in a stable order, named COM1, COM2, ...
 std::vector<SerialPortEntry> scanSerialDevices();
 
-// Device for a port name ("COM3"); a name the map lacks falls back to /dev/ttyS<n-1>.
+// Device for a port name ("COM3"); a name the map lacks falls back to /dev/ttyS<n-1>,
+// and a name that is no COM name at all gives "" (nothing to open).
 std::string comDevicePath(std::string_view portName);
 std::string comDevicePath(int comNumber);
 

@@ -1,6 +1,6 @@
 #pragma once
-// The program's version block, compiled in; queried the way the original queries
-// its version resource: a translation list, then string values by path.
+// The program's version block, compiled in and queried like a version resource:
+// a translation list, then string values by path.
 #include <cstdint>
 #include <map>
 #include <optional>

@@ -56,7 +56,7 @@ void CommandPersonality::answerLine(const std::string& line, SerialModule& modul
     out = f.prefix + out;
     int pieces = f.answerPieces < 1 ? 1 : f.answerPieces;
     std::size_t size = (out.size() + pieces - 1) / pieces;
-    for (std::size_t pos = 0; pos < out.size(); pos += size) {
+    for (std::size_t pos = 0; pos < out.size() && !module.stopping(); pos += size) {
         if (pos > 0)
             module.pauseMs(f.pieceGapMs);
         module.send(std::string_view(out).substr(pos, size));

@@ -88,6 +88,7 @@ public:
     // For personalities, on the module's thread.
     void send(std::string_view bytes);
     void pauseMs(int ms);
+    bool stopping() const { return stopping_; }
     void recordLine(const std::string& line);
     void switchTo(std::unique_ptr<Personality> next);
 

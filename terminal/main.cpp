@@ -234,12 +234,13 @@ void TfrmMain::FormCreate(QObject*)
 
 void TfrmMain::FormShow(QObject*)
 {
-    HistoryFile = QString::fromStdString(platform::currentDirectory()) + QStringLiteral("/history.txt");
+    const QString folder = QString::fromStdString(platform::currentDirectory());
+    HistoryFile = folder.isEmpty() ? QStringLiteral("history.txt") : folder + QStringLiteral("/history.txt");
     QFile file(HistoryFile);
     if (file.exists() && file.open(QIODevice::ReadOnly)) {
         QStringList entries = terminal::ParseHistory(file.readAll());
         for (QString& e : entries)
-            e = e.toUpper();
+            e = terminal::UpperLatin1(e);
         const QString text = txtCmd->currentText();
         txtCmd->clear();
         txtCmd->addItems(entries);

@@ -42,7 +42,7 @@ Rs232Answer Rs232Exchange(CRS232* port, const QByteArray& command, bool noEcho, 
 
     QByteArray answer;
     bool endedAtLineEnd = false;
-    for (int idle = 0;;) {
+    for (int idle = 0, polls = 0;;) {
         if (pollInto(*port, answer))
             idle = 0;
         platform::Sleep(AnswerPollMs);
@@ -50,7 +50,7 @@ Rs232Answer Rs232Exchange(CRS232* port, const QByteArray& command, bool noEcho, 
             endedAtLineEnd = true;
             break;
         }
-        if (++idle >= AnswerPolls)
+        if (++idle >= AnswerPolls || ++polls >= AnswerPollCeiling)
             break;
     }
 

@@ -15,6 +15,9 @@ inline constexpr std::uint32_t PollReadMax = 256;
 inline constexpr std::uint32_t AnswerPollMs = 10;
 inline constexpr int AnswerPolls = 80;
 inline constexpr int RvxAnswerPolls = 50;
+// A module that streams without ever ending its line must not hold the window for
+// ever: the read gives up after this many polls in all (10 s).
+inline constexpr int AnswerPollCeiling = 1000;
 
 inline constexpr const char* CommandSentText = "<Command sent>";
 inline constexpr const char* NoCommunicationText = "<No Communication>";

@@ -75,6 +75,17 @@ QStringList ComPortListEntries(const std::vector<platform::SerialPortEntry>& map
     return out;
 }
 
+QString UpperLatin1(const QString& text)
+{
+    QString out = text;
+    for (QChar& c : out) {
+        const char16_t u = c.unicode();
+        if ((u >= u'a' && u <= u'z') || (u >= 0xE0 && u <= 0xFE && u != 0xF7))
+            c = QChar(static_cast<char16_t>(u - 0x20));
+    }
+    return out;
+}
+
 QString LogFileName(const QDateTime& at)
 {
     return QStringLiteral("LOG_") + at.toString(QStringLiteral("yyyy_MM_dd_hh_mm")) + QStringLiteral(".TXT");

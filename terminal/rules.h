@@ -37,6 +37,10 @@ inline constexpr int RegistryValueBufferSize = 260;
 // that would not fit the value buffer ends the list.
 QStringList ComPortListEntries(const std::vector<platform::SerialPortEntry>& map);
 
+// Upper case that stays inside Latin-1: a-z and the accented letters whose capitals
+// are Latin-1 too; everything else (ß, ÿ, µ, digits, signs) is left as it is.
+QString UpperLatin1(const QString& text);
+
 // "LOG_yyyy_mm_dd_hh_nn.TXT"
 QString LogFileName(const QDateTime& at);
 

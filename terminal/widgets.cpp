@@ -1,5 +1,7 @@
 #include "widgets.h"
 
+#include "rules.h"
+
 void DropDownComboBox::showPopup()
 {
     emit dropDown();
@@ -9,6 +11,6 @@ void DropDownComboBox::showPopup()
 QValidator::State UpperCaseValidator::validate(QString& input, int& pos) const
 {
     (void)pos;
-    input = input.toUpper();
+    input = terminal::UpperLatin1(input);
     return Acceptable;
 }

@@ -21,7 +21,7 @@ public:
     State validate(QString& input, int& pos) const override;
 };
 
-// What the original's file-open dialog component held between uses.
+// The file-open dialog's settings, kept between uses.
 struct FileOpenDialogSettings {
     QString defaultExtension = "txt";
     int filterIndex = 0;

@@ -168,6 +168,18 @@ TEST_F(Rs232Test, AWriteTheSystemFailsIsReportedAsFailure)
     EXPECT_FALSE(p.WriteEchoed(2, "A\n"));
 }
 
+TEST(Rs232Names, APlainFileIsNoPort)
+{
+    testsupport::TempDir dir;
+    testsupport::writeFile(dir.file("notaport"), "");
+    testsupport::writeFile(dir.file("map"), dir.file("notaport") + " COM4\n");
+    testsupport::ScopedEnv env("VOLTDESK_SERIALCOMM", dir.file("map"));
+    bool ok = true;
+    CRS232 p(4, 9600, ok);
+    EXPECT_FALSE(ok);
+    EXPECT_FALSE(p.Write(1, "x"));
+}
+
 TEST(Rs232Names, TwoDigitPortsResolveThroughTheMapLikeOthers)
 {
     SimPort port(12);

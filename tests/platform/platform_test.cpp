@@ -49,6 +49,10 @@ TEST(SerialMap, ResolvesNamesThroughTheFileAndFallsBackToTtyS)
     EXPECT_EQ(platform::comDevicePath(3), "/dev/ttyUSB7");
     EXPECT_EQ(platform::comDevicePath("COM12"), "/dev/ttyACM2");
     EXPECT_EQ(platform::comDevicePath(4), "/dev/ttyS3");
+    // Names that are no COM port name nothing, never a file in the current folder.
+    EXPECT_EQ(platform::comDevicePath(0), "");
+    EXPECT_EQ(platform::comDevicePath(-5), "");
+    EXPECT_EQ(platform::comDevicePath("COMabc"), "");
 }
 
 TEST(SerialMap, SimulatedModuleRegistersAndRemovesItsEntry)

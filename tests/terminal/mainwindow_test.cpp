@@ -273,16 +273,27 @@ TEST_F(MainWindowTest, QueryWithEnterLogsTheAnswerInBlackAndKeepsTheHistory)
 TEST_F(MainWindowTest, HistoryMovesASentCommandToTheEnd)
 {
     auto& f = open();
-    f.txtCmd->addItems({"A", "B", "C"});
+    f.txtCmd->addItems({"a", "B", "C"});
     initCom();
     f.txtCmd->lineEdit()->clear();
     QTest::keyClicks(f.txtCmd->lineEdit(), "a");
     EXPECT_EQ(f.txtCmd->currentText(), "A"); // the box takes upper case only
+    f.btnTalk->setFocus();
     click(f.btnTalk);
+    // The search ignores case: the old "a" goes, "A" comes last.
     EXPECT_EQ(history(), QStringList({"B", "C", "A"}));
     EXPECT_EQ(f.txtCmd->currentIndex(), 2);
     // Talk does not move the focus, nor log the command itself.
+    EXPECT_TRUE(f.btnTalk->hasFocus());
     EXPECT_EQ(f.txtLog->lineCount(), 1);
+
+    // Typed letters outside ASCII keep their Latin-1 bytes on the wire.
+    f.txtCmd->lineEdit()->clear();
+    for (QChar c : QString::fromLatin1("volt 5\xB5" "a\xE9")) // keyClicks takes ASCII only
+        QTest::sendKeyEvent(QTest::Click, f.txtCmd->lineEdit(), Qt::Key_unknown, QString(c), Qt::NoModifier);
+    EXPECT_EQ(f.txtCmd->currentText(), QString::fromLatin1("VOLT 5\xB5" "A\xC9"));
+    click(f.btnTalk);
+    EXPECT_EQ(port.module().lines().back(), "VOLT 5\xB5" "A\xC9");
 }
 
 TEST_F(MainWindowTest, TalkReadsAnswersAsTheyArrive)
@@ -340,6 +351,23 @@ TEST_F(MainWindowTest, TalkGivesUpAfterEightyQuietPolls)
     // Counted from the poll that brought the bytes.
     EXPECT_GE(clock.sleepCount(terminal::AnswerPollMs), 80u);
     EXPECT_LE(clock.sleepCount(terminal::AnswerPollMs), 82u);
+}
+
+TEST_F(MainWindowTest, AModuleThatNeverEndsItsLineCannotHoldTheWindow)
+{
+    auto& f = open();
+    initCom();
+    sim::SerialFaults stream;
+    stream.useRawReply = true;
+    stream.rawReply = std::string(1500, 'S');
+    stream.answerPieces = 1500;
+    stream.pieceGapMs = 2; // a byte about every poll
+    port.module().setFaults(stream);
+    clock.clear();
+    click(f.btnTalk);
+    EXPECT_EQ(clock.sleepCount(terminal::AnswerPollMs), std::size_t(terminal::AnswerPollCeiling));
+    EXPECT_EQ(lastLog(), QString(terminal::AnswerLimit, 'S'));
+    EXPECT_EQ(bytes(), QString::number(terminal::AnswerLimit));
 }
 
 TEST_F(MainWindowTest, RvxCompatibilityReadsTheLineAfterTheAcknowledgement)
@@ -418,15 +446,15 @@ TEST_F(MainWindowTest, ALongCommandIsCutSoThatCrLfStillFits)
 
 TEST_F(MainWindowTest, HistoryFileIsLoadedAndWrittenBackOnlyWhenItExists)
 {
-    writeFile(cwd.file("history.txt"), "volt?\r\n\r\n*IDN?\rCURR 1\n");
+    writeFile(cwd.file("history.txt"), "volt?\r\n\r\n*IDN?\rCURR 1\n\xB5v\xDF\xFF\n");
     {
         auto& f = open();
-        EXPECT_EQ(history(), QStringList({"VOLT?", "", "*IDN?", "CURR 1"}));
+        EXPECT_EQ(history(), QStringList({"VOLT?", "", "*IDN?", "CURR 1", QString::fromLatin1("\xB5V\xDF\xFF")}));
         EXPECT_EQ(f.txtCmd->currentText(), "*IDN?");
         f.txtCmd->addItem("OUTP ON");
         f.close();
     }
-    EXPECT_EQ(readFile(cwd.file("history.txt")), "VOLT?\r\n\r\n*IDN?\r\nCURR 1\r\nOUTP ON\r\n");
+    EXPECT_EQ(readFile(cwd.file("history.txt")), "VOLT?\r\n\r\n*IDN?\r\nCURR 1\r\n\xB5V\xDF\xFF\r\nOUTP ON\r\n");
 
     // Without the file nothing is created.
     std::filesystem::remove(cwd.file("history.txt"));
@@ -477,11 +505,11 @@ TEST_F(MainWindowTest, SaveLogWritesEveryLineAndClearLogEmptiesIt)
     EXPECT_EQ(readFile(cwd.file(logs[0].toStdString())), "first\r\n\xB5 second\xFF\r\n");
 
     // An unwritable folder: the error box, and the log keeps its lines.
-    if (::geteuid() != 0) {
+    std::filesystem::remove(cwd.file(logs[0].toStdString()));
+    if (::geteuid() != 0)
         std::filesystem::permissions(cwd.path(), std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
-        std::filesystem::remove(cwd.file(logs[0].toStdString()));
-    }
-    std::filesystem::current_path("/proc");
+    else
+        std::filesystem::current_path("/proc"); // root writes anywhere else
     click(f.btnSave);
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_TRUE(messages[0].startsWith("Cannot create file")) << messages[0].toStdString();

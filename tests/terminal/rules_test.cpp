@@ -71,3 +71,11 @@ TEST(LogFile, NameCarriesDateAndTimeToTheMinute)
     EXPECT_EQ(LogFileName(QDateTime(QDate(2014, 3, 25), QTime(14, 7, 59))), "LOG_2014_03_25_14_07.TXT");
     EXPECT_EQ(LogFileName(QDateTime(QDate(2026, 12, 8), QTime(0, 0))), "LOG_2026_12_08_00_00.TXT");
 }
+
+TEST(UpperCase, StaysInsideLatin1)
+{
+    EXPECT_EQ(UpperLatin1(QString::fromLatin1("*idn? volt 1.5e3")), "*IDN? VOLT 1.5E3");
+    // Accented letters with Latin-1 capitals go up; the rest stays as it is.
+    EXPECT_EQ(UpperLatin1(QString::fromLatin1("\xE0\xE9\xF8\xFE")), QString::fromLatin1("\xC0\xC9\xD8\xDE"));
+    EXPECT_EQ(UpperLatin1(QString::fromLatin1("\xB5\xDF\xFF\xF7\xAA")), QString::fromLatin1("\xB5\xDF\xFF\xF7\xAA"));
+}
