@@ -1,6 +1,7 @@
 #include "clock.h"
 
 #include <atomic>
+#include <sys/prctl.h>
 #include <chrono>
 #include <thread>
 
@@ -18,13 +19,35 @@ public:
             std::this_thread::sleep_for(std::chrono::milliseconds(ms));
     }
     void yield() override { std::this_thread::yield(); }
+    // A finer timer request shortens the calling thread's timer slack, so that 1 ms
+    // pauses last 1 ms and not 1.05; its own slack comes back at the end.
+    void beginPeriod(unsigned ms) override
+    {
+        if (ms <= 1 && savedSlack < 0) {
+            savedSlack = ::prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0);
+            (void)::prctl(PR_SET_TIMERSLACK, FineTimerSlackNs, 0, 0, 0);
+        }
+    }
+    void endPeriod(unsigned ms) override
+    {
+        if (ms <= 1 && savedSlack > 0)
+            (void)::prctl(PR_SET_TIMERSLACK, static_cast<unsigned long>(savedSlack), 0, 0, 0);
+        if (ms <= 1)
+            savedSlack = -1;
+    }
     std::uint32_t tickMs() override
     {
         using namespace std::chrono;
         auto ms = duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
         return static_cast<std::uint32_t>(ms);
     }
+
+private:
+    static constexpr unsigned long FineTimerSlackNs = 1000;
+    static thread_local int savedSlack;
 };
+
+thread_local int SystemClock::savedSlack = -1;
 
 std::atomic<Clock*> current{nullptr};
 

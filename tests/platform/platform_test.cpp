@@ -1,9 +1,12 @@
+#include "platform/clock.h"
 #include "platform/errors.h"
 #include "platform/serialmap.h"
 
 #include "tests/support/simport.h"
 
 #include <gtest/gtest.h>
+
+#include <sys/prctl.h>
 
 using platform::StrToInt;
 
@@ -66,4 +69,15 @@ TEST(SerialMap, SimulatedModuleRegistersAndRemovesItsEntry)
     EXPECT_EQ(testsupport::readFile(dir.file("map")), "/dev/ttyUSB0 COM1\n" + module.devicePath() + " COM9\n");
     module.stop();
     EXPECT_EQ(testsupport::readFile(dir.file("map")), "/dev/ttyUSB0 COM1\n");
+}
+
+TEST(SystemClock, AOneMillisecondPeriodTightensThisThreadsTimerSlackUntilItEnds)
+{
+    const int before = ::prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0);
+    platform::systemClock().beginPeriod(1);
+    EXPECT_EQ(::prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0), 1000);
+    platform::systemClock().endPeriod(1);
+    EXPECT_EQ(::prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0), before);
+    // A sleep of 0 returns, giving up the time slice only.
+    platform::systemClock().sleepMs(0);
 }
