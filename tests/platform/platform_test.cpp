@@ -78,6 +78,4 @@ TEST(SystemClock, AOneMillisecondPeriodTightensThisThreadsTimerSlackUntilItEnds)
     EXPECT_EQ(::prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0), 1000);
     platform::systemClock().endPeriod(1);
     EXPECT_EQ(::prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0), before);
-    // A sleep of 0 returns, giving up the time slice only.
-    platform::systemClock().sleepMs(0);
 }
