@@ -158,6 +158,18 @@ private:
         }
     }
 
+    enum class Ack { Received, Wrong, Missing };
+
+    // A target command's acknowledgement: "82" and one more reply that is not looked at.
+    Ack awaitAcknowledge(std::uint32_t pauseMs, std::uint32_t limitMs)
+    {
+        if (!awaitReply(pauseMs, limitMs))
+            return Ack::Missing;
+        if (lastReply_ != LineReceived)
+            return Ack::Wrong;
+        return awaitReply(pauseMs, limitMs) ? Ack::Received : Ack::Missing;
+    }
+
     int selectTarget()
     {
         switch (target()) {
@@ -173,26 +185,24 @@ private:
                     con_.print(format("Error erasing Sector %d\n", sector));
                     return transferFailed();
                 }
-                if (!awaitReply(EraseAckPollMs, EraseAckTimeoutMs))
-                    return notReady();
-                if (lastReply_ != LineReceived) {
+                switch (awaitAcknowledge(EraseAckPollMs, EraseAckTimeoutMs)) {
+                case Ack::Missing: return notReady();
+                case Ack::Wrong:
                     con_.print("Error while waiting for acknowledge.");
                     return transferFailed();
+                case Ack::Received: break;
                 }
-                if (!awaitReply(EraseAckPollMs, EraseAckTimeoutMs))
-                    return notReady();
             }
             return -1;
         case Target::Can:
             con_.writeLine("Setting HV device to internal CAN Flash mode...\n");
             if (!sendEchoed(port_, "BRN_CAN\r\n"))
                 return transferFailed();
-            if (!awaitReply(AckPollMs, CanAckTimeoutMs))
-                return notReady();
-            if (lastReply_ != LineReceived)
-                return transferFailed();
-            if (!awaitReply(AckPollMs, CanAckTimeoutMs))
-                return notReady();
+            switch (awaitAcknowledge(AckPollMs, CanAckTimeoutMs)) {
+            case Ack::Missing: return notReady();
+            case Ack::Wrong: return transferFailed();
+            case Ack::Received: return -1;
+            }
             return -1;
         case Target::Plain:
             con_.writeLine("Setting HV device to Flash mode... ");

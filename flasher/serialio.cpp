@@ -155,26 +155,28 @@ bool sendRecord(Handle h, std::string_view text)
 
     char echo[EchoBufferSize];
     std::size_t got = 0;
-    platform::Sleep(1);
-    flushInput(h);
-    for (char c : text) {
-        (void)writeBytes(h, 1, &c);
+    // One read of at most a byte; false when the port has gone.
+    auto collect = [&] {
         std::uint8_t b = 0;
         bool came = false;
         if (!pollOne(h, b, came))
             return false;
         if (came)
             echo[got++] = static_cast<char>(b);
+        return true;
+    };
+    platform::Sleep(BurstStartPauseMs);
+    flushInput(h);
+    for (char c : text) {
+        (void)writeBytes(h, 1, &c);
+        if (!collect())
+            return false;
     }
     std::int32_t budget = BurstPollBudget;
     while (got < text.size() && budget > 0) {
         --budget;
-        std::uint8_t b = 0;
-        bool came = false;
-        if (!pollOne(h, b, came))
+        if (!collect())
             return false;
-        if (came)
-            echo[got++] = static_cast<char>(b);
     }
     if (got != text.size() || std::memcmp(echo, text.data(), got) != 0)
         return false;

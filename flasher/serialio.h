@@ -17,6 +17,8 @@ inline constexpr Handle InvalidHandle = platform::serial::InvalidHandle;
 inline constexpr std::int32_t EchoPollBudget = 1000000;
 // Polls allowed for the tail of a line's echo in the burst form.
 inline constexpr std::int32_t BurstPollBudget = 500000;
+// The burst form's pause before it drains the input and writes a line.
+inline constexpr std::uint32_t BurstStartPauseMs = 1;
 // Longest port name the device-name buffer takes.
 inline constexpr std::size_t PortNameLimit = 251;
 // The burst form collects the echo in a buffer of this size, terminator included.
