@@ -10,13 +10,20 @@ cmake --build build-demo -j"$(nproc)" --target voltdesk modulesim gpibsim burnpo
 export VOLTDESK_GPIB_LIBRARY="${VOLTDESK_GPIB_LIBRARY:-$PWD/build-demo/sim/libgpibsim.so}"
 export VOLTDESK_GPIB_SIM="${VOLTDESK_GPIB_SIM:-5,17}"
 # A map of its own unless one is named; the module adds its line and removes it at the end.
+# Burnport, started by "Firmware Update...", finds COM5 through the same variable.
 if [ -z "${VOLTDESK_SERIALCOMM:-}" ]; then
   export VOLTDESK_SERIALCOMM="$PWD/build-demo/demo-serialcomm"
   : > "$VOLTDESK_SERIALCOMM"
 fi
+# A HEX file for "Firmware Update..." (a plain flash: its name names no firmware type).
+mkdir -p build-demo/firmware
+[ -f build-demo/firmware/demo_firmware.hex ] ||
+  srec_cat -generate 0x1000 0x1800 -repeat-string "Voltdesk demo firmware " \
+    -o build-demo/firmware/demo_firmware.hex -motorola -address-length=3 -obs=32
 build-demo/sim/modulesim --map "$VOLTDESK_SERIALCOMM" --com COM5 &
 sim=$!
 trap 'kill $sim 2>/dev/null; wait $sim 2>/dev/null' EXIT
 sleep 0.5
 cd build-demo
-./terminal/voltdesk "$@"
+# Voltdesk starts Burnport from its own folder, build-demo/bin.
+./bin/voltdesk "$@"

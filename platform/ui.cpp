@@ -68,6 +68,26 @@ void setFileDialogHandler(FileDialogHandler handler)
     fileDialogHandler() = std::move(handler);
 }
 
+QString qtNameFilter(const QString& windowsFilter)
+{
+    const QStringList parts = windowsFilter.split(QLatin1Char('|'));
+    QStringList filters;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        // Qt reads the patterns from the parentheses that end the description.
+        QString description = parts[i].trimmed();
+        const qsizetype open = description.lastIndexOf(QLatin1Char('('));
+        if (description.endsWith(QLatin1Char(')')) && open >= 0)
+            description = description.left(open).trimmed();
+        QStringList patterns;
+        for (const QString& p : parts[i + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+            const QString pattern = p.trimmed();
+            patterns << (pattern == QLatin1String("*.*") ? QStringLiteral("*") : pattern);
+        }
+        filters << description + QStringLiteral(" (") + patterns.join(QLatin1Char(' ')) + QLatin1Char(')');
+    }
+    return filters.join(QStringLiteral(";;"));
+}
+
 void openFolder(const QString& folder)
 {
     if (openFolderHandler()) {

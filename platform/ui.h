@@ -24,6 +24,10 @@ using FileDialogHandler = std::function<QString(QWidget* parent, const QString& 
 QString chooseOpenFile(QWidget* parent, const QString& title, const QString& folder,
                        const QString& filter);
 void setFileDialogHandler(FileDialogHandler handler);
+// A Windows dialog filter ("Text files (*.txt)|*.txt|All files (*.*)|*.*") in Qt's
+// form ("Text files (*.txt);;All files (*)"): "*.*" matches every name, as it does
+// on Windows, and patterns split by ";" are split by a blank.
+QString qtNameFilter(const QString& windowsFilter);
 
 // Opens a folder in the desktop's file manager, if there is one; never waits.
 using OpenFolderHandler = std::function<void(const QString& folder)>;

@@ -1,5 +1,6 @@
 #include "main.h"
 
+#include "firmwarelaunch.h"
 #include "globals.h"
 #include "rs232exchange.h"
 #include "rules.h"
@@ -7,6 +8,7 @@
 #include "platform/clock.h"
 #include "platform/errors.h"
 #include "platform/files.h"
+#include "platform/process.h"
 #include "platform/serialmap.h"
 #include "platform/ui.h"
 #include "platform/version.h"
@@ -187,6 +189,7 @@ void TfrmMain::buildControls()
     connect(btnSave, &QPushButton::clicked, this, [this] { btnSaveClick(btnSave); });
     connect(btnClearLog, &QPushButton::clicked, this, [this] { btnClearLogClick(btnClearLog); });
     connect(btnDeviceManager, &QPushButton::clicked, this, [this] { btnDeviceManagerClick(btnDeviceManager); });
+    connect(btnUpdate, &QPushButton::clicked, this, [this] { btnUpdateClick(btnUpdate); });
     connect(btnScan, &QPushButton::clicked, this, [this] { btnScanClick(btnScan); });
     connect(btnSdc, &QPushButton::clicked, this, [this] { btnSdcClick(btnSdc); });
     connect(cbUnAddr, &QCheckBox::clicked, this, [this] { cbUnAddrClick(cbUnAddr); });
@@ -308,6 +311,26 @@ void TfrmMain::btnClipbrdClick(QObject*)
 void TfrmMain::btnDeviceManagerClick(QObject*)
 {
     platform::ui::openFolder(QFileInfo(QString::fromStdString(platform::serialMapPath())).absolutePath());
+}
+
+void TfrmMain::btnUpdateClick(QObject*)
+{
+    FileOpenDlg.filter = QString::fromLatin1(terminal::FirmwareFileFilter);
+    FileOpenDlg.title = QString::fromLatin1(terminal::FirmwareDialogTitle);
+    FileOpenDlg.initialFolder = FirmwareFolder;
+    const QString file = platform::ui::chooseOpenFile(this, FileOpenDlg.title, FileOpenDlg.initialFolder,
+                                                      platform::ui::qtNameFilter(FileOpenDlg.filter));
+    if (file.isEmpty())
+        return;
+    FirmwareFolder = file;
+    ActivePort.reset(); // the flasher opens the port itself
+    terminal::FlasherRequest request;
+    request.comPort = platform::StrToInt(txtComPort->currentText());
+    request.file = file;
+    request.filamentOne = cbFilament->currentIndex() == 0;
+    request.retry = cbRetry->isChecked();
+    if (!platform::process::start(terminal::FlasherArguments(request)))
+        platform::ui::showMessage(terminal::FlasherStartError());
 }
 
 void TfrmMain::focusAndSelect(QComboBox* box)

@@ -102,6 +102,7 @@ public slots:
     void btnClearLogClick(QObject* sender = nullptr);
     void btnClipbrdClick(QObject* sender = nullptr);
     void btnDeviceManagerClick(QObject* sender = nullptr);
+    void btnUpdateClick(QObject* sender = nullptr);
     void txtComPortDropDown(QObject* sender = nullptr);
     void btnScanClick(QObject* sender = nullptr);
     void btnSdcClick(QObject* sender = nullptr);

@@ -1,0 +1,180 @@
+#include "platform/process.h"
+
+#include "tests/support/simport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+namespace fs = std::filesystem;
+using platform::process::findProgram;
+using platform::process::findTerminal;
+using platform::process::splitCommandLine;
+using Args = std::vector<std::string>;
+
+namespace {
+
+struct SplitCase {
+    const char* line;
+    Args expected;
+};
+
+// Results as Windows' CommandLineToArgvW gives them.
+const SplitCase SplitCases[] = {
+    {"", {}},
+    {"prog", {"prog"}},
+    {"prog a b  c", {"prog", "a", "b", "c"}},
+    {"prog \t a\t b  ", {"prog", "a", "b"}},
+    {"\"C:\\Program Files\\x.exe\" a", {"C:\\Program Files\\x.exe", "a"}},
+    {"\"a b\"c d", {"a b", "c", "d"}},
+    {"C:\\dir\\\"x\" y", {"C:\\dir\\\"x\"", "y"}},
+    {"prog \"abc\" d e", {"prog", "abc", "d", "e"}},
+    {"prog a\\\\\\b d\"e f\"g h", {"prog", "a\\\\\\b", "de fg", "h"}},
+    {"prog a\\\\\\\"b c d", {"prog", "a\\\"b", "c", "d"}},
+    {"prog a\\\\\\\\\"b c\" d e", {"prog", "a\\\\b c", "d", "e"}},
+    {"prog \"a\\\\\" b", {"prog", "a\\", "b"}},
+    {"prog \"a\\\" b\"", {"prog", "a\" b"}},
+    {"prog a\"b\"\" c d", {"prog", "ab\"", "c", "d"}},
+    {"prog \"a\"\"b\" c", {"prog", "a\"b c"}},
+    {"prog \"\"\"a\"\"\"", {"prog", "\"a\""}},
+    {"prog \"\"", {"prog", ""}},
+    {"prog \"\" \"\" x", {"prog", "", "", "x"}},
+    {"prog \"open to the end", {"prog", "open to the end"}},
+    {"prog a\nb \"c\nd\"", {"prog", "a\nb", "c\nd"}},
+    {"prog $(x) `y` 'z w'", {"prog", "$(x)", "`y`", "'z", "w'"}},
+    {"prog \"gr\xc3\xbcn \xe2\x82\xac\"", {"prog", "gr\xc3\xbcn \xe2\x82\xac"}},
+};
+
+TEST(SplitCommandLine, FollowsTheWindowsQuotingRules)
+{
+    for (const SplitCase& c : SplitCases)
+        EXPECT_EQ(splitCommandLine(c.line), c.expected) << "line: " << c.line;
+}
+
+TEST(ProgramFileName, DropsExeAndTakesLowerCase)
+{
+    using platform::process::programFileName;
+    EXPECT_EQ(programFileName("Burnport.exe"), "burnport");
+    EXPECT_EQ(programFileName("BURNPORT.EXE"), "burnport");
+    EXPECT_EQ(programFileName("burnport"), "burnport");
+    EXPECT_EQ(programFileName("tool.exe.exe"), "tool.exe");
+    EXPECT_EQ(programFileName(".exe"), ".exe");
+    EXPECT_EQ(programFileName("/Opt/Tools/Burnport.exe"), "/Opt/Tools/burnport");
+}
+
+// Sets or removes an environment variable for a test's lifetime.
+class EnvVar {
+public:
+    explicit EnvVar(const char* name) : name_(name)
+    {
+        if (const char* v = std::getenv(name))
+            old_ = v;
+    }
+    ~EnvVar()
+    {
+        if (old_)
+            ::setenv(name_, old_->c_str(), 1);
+        else
+            ::unsetenv(name_);
+    }
+    EnvVar(const EnvVar&) = delete;
+    EnvVar& operator=(const EnvVar&) = delete;
+    void set(const std::string& value) { ::setenv(name_, value.c_str(), 1); }
+    void unset() { ::unsetenv(name_); }
+
+private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+struct ProgramSearch : ::testing::Test {
+    testsupport::TempDir a;
+    testsupport::TempDir b;
+    EnvVar path{"PATH"};
+    EnvVar terminal{"TERMINAL"};
+    EnvVar display{"DISPLAY"};
+    EnvVar wayland{"WAYLAND_DISPLAY"};
+
+    static std::string program(const testsupport::TempDir& dir, const std::string& name, bool executable = true)
+    {
+        const std::string file = dir.file(name);
+        testsupport::writeFile(file, "#!/bin/sh\n");
+        fs::permissions(file, executable ? fs::perms::owner_all : fs::perms::owner_read | fs::perms::owner_write);
+        return file;
+    }
+};
+
+TEST_F(ProgramSearch, PathIsWalkedInOrderPastWhatCannotRun)
+{
+    program(a, "vd-tool", false);
+    fs::create_directory(a.file("vd-dir"));
+    const std::string found = program(b, "vd-tool");
+    program(b, "vd-dir");
+    path.set("::/no/such/folder:" + a.path() + ":" + b.path() + ":");
+    EXPECT_EQ(findProgram("vd-tool"), found);
+    EXPECT_EQ(findProgram("vd-dir"), b.file("vd-dir"));
+    EXPECT_EQ(findProgram("vd-missing"), "");
+    EXPECT_EQ(findProgram(""), "");
+    // A name with a folder is taken as it stands, never searched.
+    EXPECT_EQ(findProgram(found), found);
+    EXPECT_EQ(findProgram(a.file("vd-tool")), "");
+    path.unset();
+    EXPECT_EQ(findProgram("vd-tool"), "");
+}
+
+TEST_F(ProgramSearch, EmptyPathEntriesDoNotMeanTheCurrentFolder)
+{
+    const std::string old = fs::current_path().string();
+    program(a, "vd-here");
+    fs::current_path(a.path());
+    path.set(":" + b.path() + "::");
+    EXPECT_EQ(findProgram("vd-here"), "");
+    fs::current_path(old);
+}
+
+TEST_F(ProgramSearch, TheProgramsOwnFolderIsKnown)
+{
+    EXPECT_TRUE(fs::exists(platform::process::ownFolder() + "/process_test"));
+}
+
+TEST_F(ProgramSearch, TerminalNamedThenTheDebianOneAndOnlyWithADisplay)
+{
+    const std::string named = program(a, "vd-term");
+    const std::string debian = program(b, "x-terminal-emulator");
+    path.set(a.path() + ":" + b.path());
+    display.set(":99");
+    wayland.unset();
+
+    terminal.set("vd-term");
+    EXPECT_EQ(findTerminal(), named);
+    terminal.set(named);
+    EXPECT_EQ(findTerminal(), named);
+    terminal.set("vd-no-such-term");
+    EXPECT_EQ(findTerminal(), debian);
+    terminal.set(a.file("vd-no-such-term"));
+    EXPECT_EQ(findTerminal(), debian);
+    terminal.set("");
+    EXPECT_EQ(findTerminal(), debian);
+    terminal.unset();
+    EXPECT_EQ(findTerminal(), debian);
+
+    fs::remove(debian);
+    EXPECT_EQ(findTerminal(), "");
+    terminal.set("vd-term");
+    EXPECT_EQ(findTerminal(), named);
+
+    display.unset();
+    EXPECT_EQ(findTerminal(), "");
+    wayland.set("wayland-0");
+    EXPECT_EQ(findTerminal(), named);
+}
+
+TEST_F(ProgramSearch, AProgramFoundNowhereIsNotStarted)
+{
+    path.set(a.path());
+    EXPECT_FALSE(platform::process::start({"NoSuchProgram.exe", "--help"}));
+    EXPECT_FALSE(platform::process::start({}));
+}
+
+} // namespace
