@@ -49,6 +49,13 @@ struct Client {
     }
 };
 
+sim::TcpFaults faults(void (*set)(sim::TcpFaults&))
+{
+    sim::TcpFaults f;
+    set(f);
+    return f;
+}
+
 struct TcpModuleTest : ::testing::Test {
     sim::ModuleCommands commands;
     sim::TcpModule module{commands};
@@ -72,25 +79,25 @@ TEST_F(TcpModuleTest, AnswersCrLfLinesThroughTheCommandTableAndRecordsThem)
 TEST_F(TcpModuleTest, FaultsShapeTheAnswers)
 {
     Client c(module.port());
-    module.setFaults({.nulEnd = true});
+    module.setFaults(faults([](sim::TcpFaults& f) { f.nulEnd = true; }));
     c.send("VOLT?\r\n");
     EXPECT_EQ(c.read(2), "0\0"s);
-    module.setFaults({.bareLineEnd = true});
+    module.setFaults(faults([](sim::TcpFaults& f) { f.bareLineEnd = true; }));
     c.send("VOLT?\r\n");
     EXPECT_EQ(c.read(2), "\r\n");
-    module.setFaults({.splitLineEnd = true, .holdSecondBlock = true});
+    module.setFaults(faults([](sim::TcpFaults& f) { f.splitLineEnd = true; f.holdSecondBlock = true; }));
     c.send("VOLT?\r\n");
     EXPECT_EQ(c.read(2), "0\r");
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     EXPECT_TRUE(module.holding());
     module.releaseBlock();
     EXPECT_EQ(c.read(1), "\n");
-    module.setFaults({.closeAfterBytes = 1});
+    module.setFaults(faults([](sim::TcpFaults& f) { f.closeAfterBytes = 1; }));
     c.send("VOLT?\r\n");
     EXPECT_EQ(c.read(3), "0<closed>");
 
     Client d(module.port());
-    module.setFaults({.noAnswer = true});
+    module.setFaults(faults([](sim::TcpFaults& f) { f.noAnswer = true; }));
     d.send("VOLT 3\r\nVOLT?\r\n");
     for (int i = 0; i < 500 && module.lines().size() < 6; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -102,7 +109,7 @@ TEST_F(TcpModuleTest, FaultsShapeTheAnswers)
 TEST_F(TcpModuleTest, StopEndsAHeldAnswerAndClosesTheConnections)
 {
     Client c(module.port());
-    module.setFaults({.splitLineEnd = true, .holdSecondBlock = true});
+    module.setFaults(faults([](sim::TcpFaults& f) { f.splitLineEnd = true; f.holdSecondBlock = true; }));
     c.send("VOLT?\r\n");
     EXPECT_EQ(c.read(2), "0\r");
     module.stop();
