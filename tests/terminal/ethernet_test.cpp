@@ -423,6 +423,12 @@ TEST_F(EthernetTest, AFailedAnswerHaltsTheWalkAndTheNextRunGoesOnWithTheNextLine
     EXPECT_EQ(log()[2], "*IDN? failed: ''");
     EXPECT_EQ(colour(2), 255u);
     EXPECT_EQ(module.connections(), 1);
+
+    // Quit ends the walk and closes the connection.
+    QTest::mouseClick(w->btnQuit, Qt::LeftButton);
+    EXPECT_FALSE(w->ethernet->EthernetScriptActive);
+    EXPECT_FALSE(active());
+    EXPECT_EQ(status(), "disconnected");
 }
 
 TEST_F(EthernetTest, ALineWithoutExpectedAnswerThatIsAnsweredAnywayIsLoggedAsFailedAndTheWalkGoesOn)
