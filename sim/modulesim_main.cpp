@@ -11,8 +11,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -27,12 +29,13 @@ void usage()
               "                 [--prefix TEXT] [--pieces N --gap MS]\n"
               "                 [--flash-mode] [--update-reply TEXT] [--paced BAUD] [--latency MS]\n"
               "                 [--tcp PORT] [--tcp-no-answer] [--tcp-split] [--tcp-nul] [--tcp-bare]\n"
-              "                 [--tcp-close-after K]\n"
+              "                 [--tcp-close-after K] [--log FILE]\n"
               "Plays a high-voltage module (with its update mode) on a pseudo-terminal named NAME (default COM5)\n"
               "in the serial-port map FILE (default: the map Voltdesk reads), and with --tcp also on\n"
               "127.0.0.1:PORT (0: a free port, printed at start). TCP faults: no answer, the LF of each answer\n"
               "in a block of its own, a NUL in place of CR LF, CR LF alone, the connection closed after K bytes\n"
-              "of an answer.");
+              "of an answer.\n"
+              "--log appends each command line received on either side (without its CR LF) to FILE as one line.");
 }
 
 int intArg(const char* v)
@@ -59,6 +62,7 @@ int main(int argc, char** argv)
     bool tcp = false;
     int tcpPort = 0;
     sim::TcpFaults tcpFaults;
+    std::string logFile;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         bool hasValue = i + 1 < argc;
@@ -82,6 +86,7 @@ int main(int argc, char** argv)
         else if (a == "--tcp-nul") tcpFaults.nulEnd = true;
         else if (a == "--tcp-bare") tcpFaults.bareLineEnd = true;
         else if (a == "--tcp-close-after" && hasValue) tcpFaults.closeAfterBytes = intArg(argv[++i]);
+        else if (a == "--log" && hasValue) logFile = argv[++i];
         else {
             usage();
             return a == "--help" || a == "-h" ? 0 : 2;
@@ -120,12 +125,42 @@ int main(int argc, char** argv)
     }
     std::fflush(stdout);
 
+    std::ofstream log;
+    if (!logFile.empty()) {
+        log.open(logFile, std::ios::binary | std::ios::app);
+        if (!log) {
+            std::fprintf(stderr, "modulesim: cannot write the log %s\n", logFile.c_str());
+            return 1;
+        }
+    }
+    std::size_t logged = 0;
+    std::size_t loggedTcp = 0;
+    // Lines reach the log within a poll, so a test can wait for them.
+    auto writeLog = [&] {
+        if (!log.is_open())
+            return;
+        const std::vector<std::string> lines = module.lines();
+        for (; logged < lines.size(); ++logged)
+            log << lines[logged] << '\n';
+        const std::vector<std::string> tcpLines = tcpModule.lines();
+        for (; loggedTcp < tcpLines.size(); ++loggedTcp)
+            log << tcpLines[loggedTcp] << '\n';
+        log.flush();
+    };
+
     std::signal(SIGINT, onSignal);
     std::signal(SIGTERM, onSignal);
-    while (!stopRequested)
-        ::pause();
+    while (!stopRequested) {
+        if (log.is_open()) {
+            writeLog();
+            ::usleep(10'000);
+        } else {
+            ::pause();
+        }
+    }
     tcpModule.stop();
     module.stop();
+    writeLog();
     sim::FlashRecord r = bootloader->record();
     if (r.hexLines > 0)
         std::printf("modulesim: %d HEX lines, %d taken, %zu image bytes\n", r.hexLines, r.acceptedLines, r.image.size());
