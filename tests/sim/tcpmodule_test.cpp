@@ -88,7 +88,8 @@ TEST_F(TcpModuleTest, FaultsShapeTheAnswers)
     module.setFaults(faults([](sim::TcpFaults& f) { f.splitLineEnd = true; f.holdSecondBlock = true; }));
     c.send("VOLT?\r\n");
     EXPECT_EQ(c.read(2), "0\r");
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    for (int i = 0; i < 500 && !module.holding(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_TRUE(module.holding());
     module.releaseBlock();
     EXPECT_EQ(c.read(1), "\n");
