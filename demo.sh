@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, starts the simulated module on a pseudo-terminal
-# mapped as COM5, and opens Voltdesk beside it. Closing Voltdesk stops the module.
+# mapped as COM5 and on TCP port 10001 of 127.0.0.1, and opens Voltdesk beside it.
+# Closing Voltdesk stops the module.
 set -euo pipefail
 cd "$(dirname "$0")"
 ./tools/install-deps.sh
@@ -20,10 +21,10 @@ mkdir -p build-demo/firmware
 [ -f build-demo/firmware/demo_firmware.hex ] ||
   srec_cat -generate 0x1000 0x1800 -repeat-string "Voltdesk demo firmware " \
     -o build-demo/firmware/demo_firmware.hex -motorola -address-length=3 -obs=32
-build-demo/sim/modulesim --map "$VOLTDESK_SERIALCOMM" --com COM5 &
+build-demo/sim/modulesim --map "$VOLTDESK_SERIALCOMM" --com COM5 --tcp 10001 &
 sim=$!
 trap 'kill $sim 2>/dev/null; wait $sim 2>/dev/null' EXIT
 sleep 0.5
 cd build-demo
 # Voltdesk starts Burnport from its own folder, build-demo/bin.
-./bin/voltdesk "$@"
+./bin/voltdesk --ip 127.0.0.1 "$@"

@@ -5,24 +5,18 @@ TfrmFactory* frmFactory = nullptr;
 std::unique_ptr<CRS232> ActivePort;
 std::int32_t GpibDevice = 0;
 std::int32_t CommandDelay = 0;
-bool EthernetScriptActive = false;
 bool FactoryMode = false;
 QString ScriptFolder = ".";
 QString FirmwareFolder = ".";
 QString HistoryFile = "history.txt";
-QString SocketCommand;
-QString SocketExpected;
 
 void ResetMainUnitGlobals()
 {
     ActivePort.reset();
     GpibDevice = 0;
     CommandDelay = 0;
-    EthernetScriptActive = false;
     FactoryMode = false;
     ScriptFolder = ".";
     FirmwareFolder = ".";
     HistoryFile = "history.txt";
-    SocketCommand.clear();
-    SocketExpected.clear();
 }

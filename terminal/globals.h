@@ -18,13 +18,10 @@ extern std::unique_ptr<CRS232> ActivePort;
 extern std::int32_t GpibDevice;
 // Milliseconds from the Delay field.
 extern std::int32_t CommandDelay;
-extern bool EthernetScriptActive;
 extern bool FactoryMode;
 extern QString ScriptFolder;
 extern QString FirmwareFolder;
 extern QString HistoryFile;
-extern QString SocketCommand;
-extern QString SocketExpected;
 
 // Back to the start values (the window objects are left alone).
 void ResetMainUnitGlobals();

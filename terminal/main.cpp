@@ -177,9 +177,7 @@ void TfrmMain::buildControls()
     Status = place<QStatusBar>(this, 0, 653, 631, 19);
     Status->setSizeGripEnabled(false);
 
-    sock = new platform::ClientSocket(this);
-    timSocket = new QTimer(this);
-    timSocket->setInterval(10);
+    buildEthernetLink();
 
     connect(btnInit, &QPushButton::clicked, this, [this] { btnInitClick(btnInit); });
     connect(btnQuit, &QPushButton::clicked, this, [this] { btnQuitClick(btnQuit); });
@@ -386,8 +384,7 @@ void TfrmMain::btnInitClick(QObject*)
 void TfrmMain::btnQuitClick(QObject*)
 {
     tabsInitialization->setEnabled(true);
-    if (sock->Active())
-        sock->Close();
+    ethernet->closeSocket();
     switch (tabsInitialization->currentIndex()) {
     case TabGpib:
         quitGpib();
@@ -417,7 +414,7 @@ void TfrmMain::addToHistory(const QString& text)
 
 void TfrmMain::btnTalkClick(QObject*)
 {
-    EthernetScriptActive = false;
+    ethernet->EthernetScriptActive = false;
     const QString text = txtCmd->currentText();
     addToHistory(text);
     const QByteArray command = text.toLatin1();
@@ -448,7 +445,7 @@ void TfrmMain::talkRs232(const QByteArray& command)
 
 void TfrmMain::btnListenClick(QObject*)
 {
-    EthernetScriptActive = false;
+    ethernet->EthernetScriptActive = false;
     if (tabsInitialization->currentIndex() == TabGpib)
         listenGpib();
 }

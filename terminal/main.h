@@ -1,7 +1,7 @@
 #pragma once
 // Voltdesk's main window: link set-up on three tabs, interactive commands, the log.
+#include "ethernetlink.h"
 #include "logview.h"
-#include "platform/clientsocket.h"
 #include "widgets.h"
 
 #include <QWidget>
@@ -85,8 +85,7 @@ public:
     LogView* txtLog;
     QStatusBar* Status;
     FileOpenDialogSettings FileOpenDlg;
-    platform::ClientSocket* sock;
-    QTimer* timSocket;
+    EthernetLink* ethernet;
 
 public slots:
     void FormCreate(QObject* sender);
@@ -137,6 +136,7 @@ private:
     void talkGpib(const QByteArray& command);
     void listenGpib();
     void quitGpib();
+    void buildEthernetLink();
     bool initEthernet();
     void talkEthernet();
     void quitEthernet();
