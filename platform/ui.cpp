@@ -2,6 +2,7 @@
 
 #include "errors.h"
 
+#include <QDialog>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QStandardPaths>
@@ -23,6 +24,12 @@ MessageHandler& messageHandler()
 FileDialogHandler& fileDialogHandler()
 {
     static FileDialogHandler h;
+    return h;
+}
+
+ModalHandler& modalHandler()
+{
+    static ModalHandler h;
     return h;
 }
 
@@ -66,6 +73,18 @@ QString chooseOpenFile(QWidget* parent, const QString& title, const QString& fol
 void setFileDialogHandler(FileDialogHandler handler)
 {
     fileDialogHandler() = std::move(handler);
+}
+
+int showModal(QDialog& dialog)
+{
+    if (modalHandler())
+        return modalHandler()(dialog);
+    return dialog.exec();
+}
+
+void setModalHandler(ModalHandler handler)
+{
+    modalHandler() = std::move(handler);
 }
 
 void openFolder(const QString& folder)

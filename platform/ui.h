@@ -5,6 +5,7 @@
 #include <QString>
 #include <functional>
 
+class QDialog;
 class QWidget;
 
 namespace platform::ui {
@@ -24,6 +25,12 @@ using FileDialogHandler = std::function<QString(QWidget* parent, const QString& 
 QString chooseOpenFile(QWidget* parent, const QString& title, const QString& folder,
                        const QString& filter);
 void setFileDialogHandler(FileDialogHandler handler);
+
+// Shows a dialog modally and returns its result when it is closed. A test's handler
+// shows it without a loop of its own, so that the test can drive it.
+using ModalHandler = std::function<int(QDialog& dialog)>;
+int showModal(QDialog& dialog);
+void setModalHandler(ModalHandler handler);
 
 // Opens a folder in the desktop's file manager, if there is one; never waits.
 using OpenFolderHandler = std::function<void(const QString& folder)>;
