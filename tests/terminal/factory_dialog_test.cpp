@@ -295,13 +295,15 @@ TEST_F(FactoryDialogTest, ValuesBeyondTheTablesStartAtTheFirstStep)
     EXPECT_EQ(d.udArcTime->Position(), 0);
     EXPECT_EQ(d.udArcWait->Position(), 0);
     EXPECT_EQ(d.udArcRamp->Position(), 0);
+    // Down at position 0 would leave the range: no step, no handler, the text stays.
+    clickAt(d.udArcRamp->downButton());
+    EXPECT_EQ(d.txtArcRamp->text(), "5E+06");
     clickAt(d.udArcTime->upButton());
     clickAt(d.udArcWait->upButton());
     clickAt(d.udArcRamp->upButton());
     EXPECT_EQ(d.txtArcTime->text(), "0.002");
     EXPECT_EQ(d.txtArcWait->text(), "0.002");
     EXPECT_EQ(d.txtArcRamp->text(), "20");
-    // Down at position 0 would leave the range: nothing happens.
     clickAt(d.udArcRamp->downButton());
     clickAt(d.udArcRamp->downButton());
     EXPECT_EQ(d.udArcRamp->Position(), 0);
