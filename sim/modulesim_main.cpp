@@ -10,8 +10,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -25,8 +27,10 @@ void usage()
               "                 [--no-echo] [--wrong-echo-at K] [--no-answer] [--no-line-end]\n"
               "                 [--prefix TEXT] [--pieces N --gap MS]\n"
               "                 [--flash-mode] [--update-reply TEXT] [--paced BAUD] [--latency MS]\n"
+              "                 [--log FILE]\n"
               "Plays a high-voltage module (with its update mode) on a pseudo-terminal named NAME (default COM5)\n"
-              "in the serial-port map FILE (default: the map Voltdesk reads).");
+              "in the serial-port map FILE (default: the map Voltdesk reads).\n"
+              "--log appends each command line received (without its CR LF) to FILE as one line.");
 }
 
 int intArg(const char* v)
@@ -50,6 +54,7 @@ int main(int argc, char** argv)
     sim::SerialFaults faults;
     sim::BootloaderFaults bootFaults;
     bool flashMode = false;
+    std::string logFile;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         bool hasValue = i + 1 < argc;
@@ -67,6 +72,7 @@ int main(int argc, char** argv)
         else if (a == "--update-reply" && hasValue) bootFaults.updateModeReply = argv[++i];
         else if (a == "--paced" && hasValue) faults.pacedBaud = intArg(argv[++i]);
         else if (a == "--latency" && hasValue) faults.adapterLatencyMs = intArg(argv[++i]);
+        else if (a == "--log" && hasValue) logFile = argv[++i];
         else {
             usage();
             return a == "--help" || a == "-h" ? 0 : 2;
@@ -95,11 +101,37 @@ int main(int argc, char** argv)
     std::printf("modulesim: %s on %s (map %s)\n", com.c_str(), module.devicePath().c_str(), mapFile.c_str());
     std::fflush(stdout);
 
+    std::ofstream log;
+    if (!logFile.empty()) {
+        log.open(logFile, std::ios::binary | std::ios::app);
+        if (!log) {
+            std::fprintf(stderr, "modulesim: cannot write the log %s\n", logFile.c_str());
+            return 1;
+        }
+    }
+    std::size_t logged = 0;
+    // Lines reach the log within a poll, so a test can wait for them.
+    auto writeLog = [&] {
+        if (!log.is_open())
+            return;
+        const std::vector<std::string> lines = module.lines();
+        for (; logged < lines.size(); ++logged)
+            log << lines[logged] << '\n';
+        log.flush();
+    };
+
     std::signal(SIGINT, onSignal);
     std::signal(SIGTERM, onSignal);
-    while (!stopRequested)
-        ::pause();
+    while (!stopRequested) {
+        if (log.is_open()) {
+            writeLog();
+            ::usleep(10'000);
+        } else {
+            ::pause();
+        }
+    }
     module.stop();
+    writeLog();
     sim::FlashRecord r = bootloader->record();
     if (r.hexLines > 0)
         std::printf("modulesim: %d HEX lines, %d taken, %zu image bytes\n", r.hexLines, r.acceptedLines, r.image.size());
