@@ -37,7 +37,7 @@ struct FactoryDialogTest : ::testing::Test {
     testsupport::TempDir cwd;
     std::string oldCwd = std::filesystem::current_path().string();
     testsupport::SimPort port{Com};
-    CalendarClock clock{2};
+    CalendarClock clock{1}; // pauses in real time: the echo and answer polls get full margin
     platform::ScopedClock useClock{clock};
     std::vector<QString> messages;
     std::unique_ptr<TfrmMain> w;
@@ -56,6 +56,7 @@ struct FactoryDialogTest : ::testing::Test {
             return 0;
         });
         clock.onSleep([this](std::uint32_t ms) {
+            port.settle();
             if (ms >= 100)
                 atPause.emplace_back(ms, port.module().received());
         });

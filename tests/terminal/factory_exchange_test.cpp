@@ -28,6 +28,7 @@ struct FactoryExchangeTest : ::testing::Test {
 
     void SetUp() override
     {
+        clock.onSleep([this](std::uint32_t) { sim.settle(); });
         bool ok = false;
         port = std::make_unique<CRS232>(Com, 9600, ok);
         ASSERT_TRUE(ok);
@@ -56,6 +57,7 @@ struct FactoryExchangeTest : ::testing::Test {
     void onPoll(std::function<void(int)> action)
     {
         clock.onSleep([this, action](std::uint32_t ms) {
+            sim.settle();
             if (ms == 10)
                 action(++polls);
         });
@@ -193,6 +195,7 @@ TEST_F(FactoryExchangeTest, SettingsGoOutWithTheirPauses)
     // What the module had received when each pause began.
     std::vector<std::pair<std::uint32_t, std::string>> atPause;
     clock.onSleep([&](std::uint32_t ms) {
+        sim.settle();
         if (ms >= 100)
             atPause.emplace_back(ms, sim.module().received());
     });
