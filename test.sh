@@ -21,9 +21,9 @@ ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 TSAN_OPTIONS=halt_on_error=1 run_suite build-tsan "thread" -DVOLTDESK_BUILD_GUI=OFF
 
 # libFuzzer: the flasher's argument walk and HEX line reader, the script loader and the
-# answer check, a minute each; seed corpora where the tree has them.
+# answer check, the factory answer, a minute each; seed corpora (tests/*/fuzz/corpus/NAME) where the tree has them.
 run_fuzz() {
-  local targets=(arguments_fuzz hexline_fuzz loadscript_fuzz checkanswer_fuzz)
+  local targets=(arguments_fuzz hexline_fuzz loadscript_fuzz checkanswer_fuzz factory_fuzz)
   cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
     -DVOLTDESK_FUZZ=ON -DVOLTDESK_BUILD_GUI=OFF
   cmake --build build-fuzz -j"$jobs" --target "${targets[@]}"

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <sys/prctl.h>
 #include <chrono>
+#include <ctime>
 #include <thread>
 
 namespace platform {
@@ -52,6 +53,14 @@ thread_local int SystemClock::savedSlack = -1;
 std::atomic<Clock*> current{nullptr};
 
 } // namespace
+
+LocalTime Clock::localNow()
+{
+    std::time_t t = std::time(nullptr);
+    std::tm tm{};
+    ::localtime_r(&t, &tm);
+    return {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
+}
 
 Clock& systemClock()
 {

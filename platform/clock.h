@@ -5,6 +5,16 @@
 
 namespace platform {
 
+// The PC's calendar date and local time of day.
+struct LocalTime {
+    int year = 0;   // e.g. 2024
+    int month = 0;  // 1 to 12
+    int day = 0;    // 1 to 31
+    int hour = 0;   // 0 to 23
+    int minute = 0;
+    int second = 0;
+};
+
 class Clock {
 public:
     virtual ~Clock() = default;
@@ -14,6 +24,7 @@ public:
     virtual std::uint32_t tickMs() = 0;
     virtual void beginPeriod(unsigned ms) { (void)ms; }
     virtual void endPeriod(unsigned ms) { (void)ms; }
+    virtual LocalTime localNow();
 };
 
 // The monotonic system clock.
@@ -35,5 +46,6 @@ public:
 inline void Sleep(std::uint32_t ms) { clock().sleepMs(ms); }
 inline void SwitchToThread() { clock().yield(); }
 inline std::uint32_t timeGetTime() { return clock().tickMs(); }
+inline LocalTime Now() { return clock().localNow(); }
 
 } // namespace platform

@@ -2,6 +2,7 @@
 
 #include "errors.h"
 
+#include <QDialog>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QStandardPaths>
@@ -23,6 +24,12 @@ MessageHandler& messageHandler()
 FileDialogHandler& fileDialogHandler()
 {
     static FileDialogHandler h;
+    return h;
+}
+
+ModalHandler& modalHandler()
+{
+    static ModalHandler h;
     return h;
 }
 
@@ -86,6 +93,18 @@ QString qtNameFilter(const QString& windowsFilter)
         filters << description + QStringLiteral(" (") + patterns.join(QLatin1Char(' ')) + QLatin1Char(')');
     }
     return filters.join(QStringLiteral(";;"));
+}
+
+int showModal(QDialog& dialog)
+{
+    if (modalHandler())
+        return modalHandler()(dialog);
+    return dialog.exec();
+}
+
+void setModalHandler(ModalHandler handler)
+{
+    modalHandler() = std::move(handler);
 }
 
 void openFolder(const QString& folder)

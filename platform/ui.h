@@ -5,6 +5,7 @@
 #include <QString>
 #include <functional>
 
+class QDialog;
 class QWidget;
 
 namespace platform::ui {
@@ -28,6 +29,12 @@ void setFileDialogHandler(FileDialogHandler handler);
 // form ("Text files (*.txt);;All files (*)"): "*.*" matches every name, as it does
 // on Windows, and patterns split by ";" are split by a blank.
 QString qtNameFilter(const QString& windowsFilter);
+
+// Shows a dialog modally and returns its result when it is closed. A test's handler
+// shows it without a loop of its own, so that the test can drive it.
+using ModalHandler = std::function<int(QDialog& dialog)>;
+int showModal(QDialog& dialog);
+void setModalHandler(ModalHandler handler);
 
 // Opens a folder in the desktop's file manager, if there is one; never waits.
 using OpenFolderHandler = std::function<void(const QString& folder)>;

@@ -54,14 +54,67 @@ ModuleCommands::ModuleCommands()
     defineValue(*this, "VOLT", "0");
     defineValue(*this, "CURR", "0");
     defineValue(*this, "OUTP", "OFF");
+
+    // Factory settings: arc management, the Iset option, date, time, reset, local mode.
+    defineValue(*this, ":CONF:ARC:CONT", "1");
+    defineValue(*this, ":CONF:ARC:NUM", "3");
+    defineValue(*this, ":CONF:ARC:TIME", "0.5");
+    defineValue(*this, ":CONF:ARC:WAIT", "0.01");
+    defineValue(*this, ":CONF:ARC:RAMP", "1000");
+    defineValue(*this, ":SYS:KAVO:ISET", "0");
+    defineValue(*this, "*DATE", "");
+    defineValue(*this, "*TIME", "");
+    defineValue(*this, ":CONF:INTER", "REMOTE");
+    setValue(FactoryResetCount, "0");
+    define(":SYS:KAVO:FACTORYRESET", [](std::string_view args, ModuleCommands& m) -> std::optional<std::string> {
+        if (args != "1")
+            return std::string(UnknownCommandAnswer);
+        m.setValue(FactoryResetCount, std::to_string(std::stoi(m.value(FactoryResetCount)) + 1));
+        return std::nullopt;
+    });
 }
 
 std::optional<std::string> ModuleCommands::answer(std::string_view line)
 {
     line = trim(line);
-    std::size_t blank = line.find_first_of(" \t");
+    if (line.find(';') != std::string_view::npos)
+        return answerCompound(line);
+    return answerOne(line);
+}
+
+// "A:B:X?;Y?;:C:Z?" runs X, then Y under the same path A:B, then the absolute C:Z;
+// the answers are joined with ";".
+std::optional<std::string> ModuleCommands::answerCompound(std::string_view line)
+{
+    std::string path;
+    std::optional<std::string> joined;
+    while (true) {
+        std::size_t end = line.find(';');
+        std::string part(trim(line.substr(0, end)));
+        if (!part.empty() && part.front() != ':' && part.front() != '*')
+            part = path + part;
+        std::size_t header = part.find_first_of(" \t,");
+        std::size_t lastColon = part.rfind(':', header);
+        if (lastColon != std::string::npos && part.front() == ':')
+            path = part.substr(0, lastColon + 1);
+        std::optional<std::string> a = answerOne(part);
+        if (a && *a == UnknownCommandAnswer)
+            return a;
+        if (a)
+            joined = joined ? *joined + ";" + *a : *a;
+        if (end == std::string_view::npos)
+            return joined;
+        line.remove_prefix(end + 1);
+    }
+}
+
+std::optional<std::string> ModuleCommands::answerOne(std::string_view line)
+{
+    line = trim(line);
+    // Arguments follow a blank, or a comma as in "*DATE,24-05-01".
+    std::size_t blank = line.find_first_of(" \t,");
     std::string header = upper(line.substr(0, blank));
-    std::string_view args = blank == std::string_view::npos ? std::string_view{} : trim(line.substr(blank));
+    std::string_view args = blank == std::string_view::npos ? std::string_view{} : trim(line.substr(blank + 1));
     Handler h;
     {
         std::lock_guard lock(mutex_);

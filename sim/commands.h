@@ -13,6 +13,8 @@ namespace sim {
 
 inline constexpr const char* DefaultIdentification = "HVSIM,HV-4000 Test Module,SN 000042,FW 1.07";
 inline constexpr const char* UnknownCommandAnswer = "ERR UNKNOWN COMMAND";
+// Value key that counts the factory resets the module obeyed.
+inline constexpr const char* FactoryResetCount = "FACTORYRESET COUNT";
 
 class ModuleCommands {
 public:
@@ -23,6 +25,8 @@ public:
     ModuleCommands();
 
     // Answers one command line (without its CR LF). Headers compare without letter case.
+    // Commands joined by ";" run in turn, a header without a leading ':' taking the
+    // path of the one before; their answers come back joined by ";".
     std::optional<std::string> answer(std::string_view line);
 
     // Adds or replaces a command; the header is the text up to the first blank,
@@ -36,6 +40,9 @@ public:
     void setIdentification(std::string id);
 
 private:
+    std::optional<std::string> answerOne(std::string_view line);
+    std::optional<std::string> answerCompound(std::string_view line);
+
     mutable std::recursive_mutex mutex_;
     std::map<std::string, Handler> handlers_;
     std::map<std::string, std::string> values_;

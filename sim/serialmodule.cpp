@@ -142,8 +142,10 @@ void SerialModule::run()
             continue;
         }
         unsigned char buf[512];
+        busy_ = true; // before the read empties the queue
         ssize_t n = ::read(master_, buf, sizeof buf);
         if (n <= 0) {
+            busy_ = false;
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
             continue;
         }
@@ -162,6 +164,7 @@ void SerialModule::run()
             }
             deliver(buf[i]);
         }
+        busy_ = false;
     }
 }
 
@@ -308,6 +311,15 @@ int SerialModule::lineSpeed() const
     case B115200: return 115200;
     default: return 0;
     }
+}
+
+bool SerialModule::caughtUp() const
+{
+    // The queue first: bytes gone from it were taken while busy_ was already set.
+    int n = 0;
+    if (master_ < 0 || ::ioctl(master_, FIONREAD, &n) != 0)
+        return true;
+    return n == 0 && !busy_;
 }
 
 int SerialModule::pendingForProgram() const

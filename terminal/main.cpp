@@ -1,5 +1,7 @@
 #include "main.h"
 
+#include "factory.h"
+#include "factoryexchange.h"
 #include "firmwarelaunch.h"
 #include "globals.h"
 #include "rs232exchange.h"
@@ -191,6 +193,7 @@ void TfrmMain::buildControls()
     connect(btnScan, &QPushButton::clicked, this, [this] { btnScanClick(btnScan); });
     connect(btnSdc, &QPushButton::clicked, this, [this] { btnSdcClick(btnSdc); });
     connect(cbUnAddr, &QCheckBox::clicked, this, [this] { cbUnAddrClick(cbUnAddr); });
+    connect(btnFactory, &QPushButton::clicked, this, [this] { btnFactoryClick(btnFactory); });
     connect(txtComPort, &DropDownComboBox::dropDown, this, [this] { txtComPortDropDown(txtComPort); });
 
     for (QObject* o : {static_cast<QObject*>(txtComPort->lineEdit()), static_cast<QObject*>(txtGpibAddr->lineEdit()),
@@ -458,6 +461,20 @@ void TfrmMain::btnQueryClick(QObject*)
         btnListenClick(btnQuery);
     }
     focusAndSelect(txtCmd);
+}
+
+void TfrmMain::btnFactoryClick(QObject*)
+{
+    if (!frmFactory)
+        return;
+    terminal::FactoryAnswer answer;
+    {
+        WaitCursor busy;
+        answer = terminal::FactoryQueryExchange(ActivePort.get());
+    }
+    if (answer.complete)
+        frmFactory->Fill(terminal::ParseFactoryAnswer(answer.text));
+    platform::ui::showModal(*frmFactory);
 }
 
 void TfrmMain::enterRunsInit(int key)

@@ -106,6 +106,7 @@ public slots:
     void btnScanClick(QObject* sender = nullptr);
     void btnSdcClick(QObject* sender = nullptr);
     void cbUnAddrClick(QObject* sender = nullptr);
+    void btnFactoryClick(QObject* sender = nullptr);
 
     // Enter (key code 13) opens the link; other keys do nothing.
     void txtComPortKeyDown(QObject* sender, int& key, Qt::KeyboardModifiers shift);

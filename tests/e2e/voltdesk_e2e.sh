@@ -194,6 +194,27 @@ saved_log_is() {
   [ -n "${log:-}" ] && cmp -s "$log" <(printf '%s' "$1")
 }
 
+# Factory mode: "Factory..." reads the module's settings into the dialog; an arrow click
+# and an Up key in the arc number box touch two of them, and Arc Ok sends exactly those.
+flow_factory_arc_ok() {
+  start_session -- mrtq
+  click_at 61 157 # Init
+  wait_for "the link to open" holds_port
+  click_at 552 355 # Factory...
+  local dialog
+  dialog=$(timeout 20 xdotool search --sync --onlyvisible --all --pid "$app_pid" --name '^frmFactory$' | head -1) ||
+    fail "the factory dialog did not come up"
+  wait_for "the factory query" received ":CONF:ARC:CONT?;NUM?;TIME?;WAIT?;RAMP?;:SYS:KAVO:ISET?"
+  xdotool mousemove --window "$dialog" --sync 314 125 click 1 # the arc time's up arrow: 0.5 -> 2
+  xdotool mousemove --window "$dialog" --sync 210 90 click 1  # into the arc number box
+  keys Up                                                     # 3 -> 4
+  xdotool mousemove --window "$dialog" --sync 285 260 click 1 # Arc Ok
+  wait_for "the arc settings" received ":CONF:ARC:CONT?;NUM?;TIME?;WAIT?;RAMP?;:SYS:KAVO:ISET?" \
+    ":CONF:ARC:NUM 4" ":CONF:ARC:TIME 2" ":CONF:INTER LOCAL"
+  wait_for "the dialog to close" test "$(xdotool search --onlyvisible --name '^frmFactory$' 2>/dev/null | wc -l)" -eq 0
+  end_session
+}
+
 # ---- run ----------------------------------------------------------------------------
 
 Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3> "$root/display" 2> "$root/xvfb.log" &

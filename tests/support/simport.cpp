@@ -1,10 +1,12 @@
 #include "simport.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 namespace testsupport {
 
@@ -49,6 +51,13 @@ SimPort::SimPort(int comNumber) : com_(comNumber)
     if (!module_->start())
         throw std::runtime_error("cannot open a pseudo-terminal");
     module_->registerAs(mapFile_, "COM" + std::to_string(comNumber));
+}
+
+void SimPort::settle()
+{
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!module_->caughtUp() && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::microseconds(100));
 }
 
 SimPort::~SimPort()
