@@ -20,18 +20,18 @@ ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 # not built for ThreadSanitizer), under ThreadSanitizer.
 TSAN_OPTIONS=halt_on_error=1 run_suite build-tsan "thread" -DVOLTDESK_BUILD_GUI=OFF
 
-# libFuzzer: the flasher's argument walk and HEX line reader, the script loader and the
-# answer check, the factory answer, a minute each; seed corpora (tests/*/fuzz/corpus/NAME) where the tree has them.
+# libFuzzer, a minute each: the flasher's argument walk and HEX line reader, the script
+# loader and the answer check, the factory answer, the serial-port map and history.txt
+# readers; committed seed corpora (tests/*/fuzz/corpus-NAME) are read too.
 run_fuzz() {
-  local targets=(arguments_fuzz hexline_fuzz loadscript_fuzz checkanswer_fuzz factory_fuzz)
+  local targets=(arguments_fuzz hexline_fuzz loadscript_fuzz checkanswer_fuzz factory_fuzz serialmap_fuzz history_fuzz)
   cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
     -DVOLTDESK_FUZZ=ON -DVOLTDESK_BUILD_GUI=OFF
   cmake --build build-fuzz -j"$jobs" --target "${targets[@]}"
   for f in "${targets[@]}"; do
     mkdir -p "build-fuzz/corpus-$f"
-    seeds=(tests/*/fuzz/corpus/"$f")
-    [ -d "${seeds[0]}" ] || seeds=()
-    "build-fuzz/tests/$f" -max_total_time=60 -max_len=20000 -print_final_stats=1 "build-fuzz/corpus-$f" "${seeds[@]}"
+    "build-fuzz/tests/$f" -max_total_time=60 -max_len=20000 -print_final_stats=1 "build-fuzz/corpus-$f" \
+      $(ls -d tests/*/fuzz/"corpus-$f" 2>/dev/null)
   done
 }
 run_fuzz

@@ -7,10 +7,10 @@
 #include <atomic>
 #include <cerrno>
 
-int ibsta = 0;
-int iberr = 0;
-int ibcnt = 0;
-std::int32_t ibcntl = 0;
+std::atomic<int> ibsta{0};
+std::atomic<int> iberr{0};
+std::atomic<int> ibcnt{0};
+std::atomic<std::int32_t> ibcntl{0};
 
 namespace {
 
@@ -30,20 +30,34 @@ constexpr const char* EntryNames[] = {
 // The layer takes no lock: the GUI thread and the script worker may resolve the
 // same entry at once and then store the same address. Atomics keep that defined.
 std::atomic<gpib_driver::Handle> gpibLibrary{nullptr};
-std::atomic<const int*> userIbsta{nullptr};
-std::atomic<const int*> userIberr{nullptr};
-std::atomic<const int*> userIbcntl{nullptr};
+std::atomic<int*> userIbsta{nullptr};
+std::atomic<int*> userIberr{nullptr};
+std::atomic<int*> userIbcntl{nullptr};
 std::array<std::atomic<void*>, GpibEntryCount> entryCache{};
 std::atomic<int> entryLookups{0};
 
 // The status after the library or an entry could not be found: an error with
 // no driver error code, and the system's reason in both counts.
+// The status variables carry no other data between threads: relaxed stores do.
+void setStatus(int sta, int err, int count)
+{
+    ibsta.store(sta, std::memory_order_relaxed);
+    iberr.store(err, std::memory_order_relaxed);
+    ibcnt.store(count, std::memory_order_relaxed);
+    ibcntl.store(count, std::memory_order_relaxed);
+}
+
 void setFailure(int systemError)
 {
-    ibsta = gpib::StatusError;
-    iberr = 0;
-    ibcnt = systemError;
-    ibcntl = systemError;
+    setStatus(gpib::StatusError, 0, systemError);
+}
+
+// The driver writes its status variables during the call of whichever thread
+// called it; read them as atomics so that a call running on the other thread
+// is no data race.
+int driverValue(const std::atomic<int*>& variable)
+{
+    return std::atomic_ref<int>(*variable.load()).load(std::memory_order_relaxed);
 }
 
 // The library counts only with all three status variables; without them it is
@@ -67,12 +81,10 @@ bool loadLibrary()
 
 void copyStatus()
 {
-    ibsta = *userIbsta.load();
-    iberr = *userIberr.load();
+    const int sta = driverValue(userIbsta);
+    const int err = driverValue(userIberr);
     // One read for both counts, so they stay equal even if the driver moves on.
-    const int count = *userIbcntl.load();
-    ibcnt = count;
-    ibcntl = count;
+    setStatus(sta, err, driverValue(userIbcntl));
 }
 
 // The cached entry of a layer function, resolved on its first successful call.
@@ -115,7 +127,7 @@ void* ResolveGpibEntry(const char* name)
     {                                                           \
         auto entryFn_ = entry<int(*) params>(GpibEntryId::name);\
         if (!entryFn_)                                          \
-            return ibsta;                                       \
+            return gpib::StatusError;                           \
         const int entryResult_ = entryFn_ args;                 \
         copyStatus();                                           \
         return entryResult_;                                    \
@@ -162,10 +174,7 @@ void ResetLayer()
     for (auto& slot : entryCache)
         slot = nullptr;
     entryLookups = 0;
-    ibsta = 0;
-    iberr = 0;
-    ibcnt = 0;
-    ibcntl = 0;
+    setStatus(0, 0, 0);
 }
 
 int EntryLookups() { return entryLookups.load(); }

@@ -4,14 +4,18 @@
 // fails with its group's failure value, so the program runs without GPIB.
 #include "gpib_entries.h"
 
+#include <atomic>
 #include <cstdint>
 
 // Outcome of the most recent call of any thread (the per-thread functions
 // excepted). Bit gpib::StatusError of ibsta marks an error; ibcnt == ibcntl.
-extern int ibsta;
-extern int iberr;
-extern int ibcnt;
-extern std::int32_t ibcntl;
+// The GUI thread and the script worker both call the layer, so each variable is
+// atomic; it reads as a plain number (`ibsta & 0x8000`, `ibcntl`). Each is set on
+// its own: while two threads call at once, the four may come from different calls.
+extern std::atomic<int> ibsta;
+extern std::atomic<int> iberr;
+extern std::atomic<int> ibcnt;
+extern std::atomic<std::int32_t> ibcntl;
 
 // The address of the named entry of the driver library, loading the library
 // first if needed; nullptr (with the status set to the failure) when either fails.

@@ -6,10 +6,11 @@ namespace gpib_driver {
 
 using Handle = void*;
 
+// The driver's own status variables; the layer only reads them.
 struct StatusExports {
-    const int* ibsta = nullptr;
-    const int* iberr = nullptr;
-    const int* ibcntl = nullptr; // a 32-bit count
+    int* ibsta = nullptr;
+    int* iberr = nullptr;
+    int* ibcntl = nullptr; // a 32-bit count
 };
 
 // Loads the driver library; nullptr on failure.

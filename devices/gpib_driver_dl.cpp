@@ -50,9 +50,9 @@ StatusExports lookUp(Handle library, const ExportNames& names)
 {
     // All three are fetched before any is tested.
     StatusExports e;
-    e.ibsta = static_cast<const int*>(find(library, names.ibsta));
-    e.iberr = static_cast<const int*>(find(library, names.iberr));
-    e.ibcntl = static_cast<const int*>(find(library, names.ibcntl));
+    e.ibsta = static_cast<int*>(find(library, names.ibsta));
+    e.iberr = static_cast<int*>(find(library, names.iberr));
+    e.ibcntl = static_cast<int*>(find(library, names.ibcntl));
     return e;
 }
 

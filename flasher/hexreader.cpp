@@ -7,6 +7,10 @@ bool HexLineReader::next(std::string& piece)
     piece.clear();
     if (!file_)
         return false;
+    if (emptyLines_ > 0) {
+        --emptyLines_;
+        return true;
+    }
     bool ended = false;
     while (piece.size() < HexPieceLimit) {
         int c = std::getc(file_);
@@ -17,11 +21,17 @@ bool HexLineReader::next(std::string& piece)
             break;
         }
         if (c == '\r') {
-            // CR LF is one line end; a lone CR ends a line too, or a file with old
-            // Mac line ends would go out as fragments no module accepts.
+            // A run of CRs before an LF is one line end (a file converted twice has
+            // CR CR LF); without the LF each CR ends a line, as old Mac files have it.
+            std::uint64_t crs = 1;
             int after = std::getc(file_);
-            if (after != '\n' && after != EOF)
+            for (; after == '\r'; after = std::getc(file_))
+                ++crs;
+            if (after == '\n')
+                crs = 1;
+            else if (after != EOF)
                 std::ungetc(after, file_);
+            emptyLines_ = crs - 1;
             ended = true;
             break;
         }

@@ -222,25 +222,33 @@ private:
             con_.writeLine(line_);
             const std::string record = line_ + "\r\n";
             bool repeat = false;
-            int repeatsOfLine = 0;
-            do {
+            // Sends of this line after the first, whatever the module answered: a
+            // module that asked once and then gives odd replies keeps the flag set.
+            int sentAgain = 0;
+            for (;;) {
                 if (!sendRecord(port_, record))
                     return transferFailed();
                 if (!awaitReply(AckPollMs, LineAckTimeoutMs) || lastReply_ != LineReceived)
                     return transferFailed();
                 if (!awaitReply(AckPollMs, LineAckTimeoutMs))
                     return transferFailed();
-                if (lastReply_ == LineRepeat) {
+                if (lastReply_ == LineTaken)
+                    repeat = false;
+                else if (lastReply_ == LineRepeat)
                     repeat = true;
+                if (!repeat)
+                    break;
+                // The module never took this line; for the end record too, so the
+                // end-record grace does not apply.
+                if (sentAgain == LineRepeatLimit)
+                    return transferFailedExit();
+                ++sentAgain;
+                if (lastReply_ == LineRepeat) {
                     con_.writeLine("Repeating S19 Record...");
                     ++retries;
                     platform::Sleep(RepeatPauseMs);
-                    if (++repeatsOfLine > LineRepeatLimit)
-                        return transferFailed();
-                } else if (lastReply_ == LineTaken) {
-                    repeat = false;
                 }
-            } while (repeat);
+            }
         }
         std::uint32_t seconds = (platform::timeGetTime() - start_) / 1000;
         con_.writeLine(format("Transfer completed in %u seconds with %d retries.", seconds, retries));
@@ -292,6 +300,11 @@ private:
             closeHex();
             return postFlash();
         }
+        return transferFailedExit();
+    }
+
+    int transferFailedExit()
+    {
         closeHex();
         closePort();
         con_.writeLine("Error: While transfering HEX file!\n");

@@ -1,5 +1,7 @@
 #include "bootloader.h"
 
+#include "platform/clock.h"
+
 #include <cctype>
 
 namespace sim {
@@ -36,9 +38,11 @@ class BootloaderPersonality final : public Personality {
 public:
     BootloaderPersonality(ModuleCommands& commands, std::shared_ptr<Bootloader> boot, int speedAtStart)
         : commands_(commands), boot_(std::move(boot)), lastSpeed_(speedAtStart),
-          nextLogOn_(Clock::now() + std::chrono::milliseconds(boot_->faults().logOnRepeatMs))
+          nextLogOn_(platform::timeGetTime() + static_cast<std::uint32_t>(boot_->faults().logOnRepeatMs))
     {
     }
+
+    bool waitsForTime() const override { return !loggedOn_; }
 
     void onIdle(SerialModule& module) override
     {
@@ -48,18 +52,20 @@ public:
         if (f.silent)
             return;
         // The module reboots into update mode at the working speed: it logs on once
-        // the program's side runs at that speed, and again now and then.
+        // the program's side runs at that speed, and again now and then. The time is
+        // the program's clock, so that a test clock paces the repeats as it paces the
+        // program's waits.
         int speed = module.lineSpeed();
-        auto now = Clock::now();
+        const std::uint32_t now = platform::timeGetTime();
         if (speed != lastSpeed_) {
             lastSpeed_ = speed;
             if (isWorkingSpeed(speed))
                 nextLogOn_ = now;
         }
         // Nobody listens at another speed.
-        if (!isWorkingSpeed(speed) || now < nextLogOn_)
+        if (!isWorkingSpeed(speed) || static_cast<std::int32_t>(now - nextLogOn_) < 0)
             return;
-        nextLogOn_ = now + std::chrono::milliseconds(f.logOnRepeatMs);
+        nextLogOn_ = now + static_cast<std::uint32_t>(f.logOnRepeatMs);
         bool wrong = wrongSent_ < f.wrongLogOns;
         wrongSent_ += wrong ? 1 : 0;
         module.send(wrong ? WrongLogOn : LogOn);
@@ -121,11 +127,15 @@ private:
         int n = lineIndex_;
         std::optional<SRecord> rec = parseSRecord(line);
         bool damaged = !rec && line.size() >= 1 && line[0] == 'S';
-        bool again = damaged || (n == f.repeatLine && repeatsGiven_ < f.repeatTimes);
-        if (!damaged && again)
+        bool stuck = n == f.stuckLine;
+        bool repeat = n == f.repeatLine && repeatsGiven_ < f.repeatTimes;
+        bool again = damaged || repeat || (stuck && !stuckAsked_);
+        if (!damaged && repeat)
             ++repeatsGiven_;
+        if (stuck)
+            stuckAsked_ = true;
         bool silentNow = f.silentFromLine > 0 && n >= f.silentFromLine;
-        bool take = !again && !silentNow;
+        bool take = !again && !silentNow && !stuck;
         boot_->update([&](FlashRecord& r) {
             auto now = Clock::now();
             if (r.hexLines == 0)
@@ -151,6 +161,8 @@ private:
             out += SendAgain;
             return out;
         }
+        if (stuck)
+            return out + std::string(OddTaken); // the same line is wanted again
         out += n == f.oddSecondReplyLine ? OddTaken : Taken;
         ++lineIndex_;
         return out;
@@ -159,13 +171,14 @@ private:
     ModuleCommands& commands_;
     std::shared_ptr<Bootloader> boot_;
     int lastSpeed_;
-    Clock::time_point nextLogOn_;
+    std::uint32_t nextLogOn_;
     int wrongSent_ = 0;
     bool loggedOn_ = false;
     int bytes_ = 0;
     std::string line_;
     int lineIndex_ = 1;
     int repeatsGiven_ = 0;
+    bool stuckAsked_ = false;
 };
 
 std::unique_ptr<Personality> updateMode(SerialModule& module, std::shared_ptr<Bootloader> boot)

@@ -30,6 +30,8 @@ struct BootloaderFaults {
     int repeatTimes = 0;                // ... this many times
     int wrongFirstAckLine = 0;          // the n-th HEX line gets "80" in place of "82"
     int oddSecondReplyLine = 0;         // the n-th HEX line gets "83" in place of "85"
+    int stuckLine = 0;                  // the n-th HEX line gets "92" once, then "83" for
+                                        // every send, and is never taken
     int silentFromLine = 0;             // from the n-th HEX line on: echo, no replies
     int loseEchoByte = 0;               // the m-th byte of update mode is not echoed
 };

@@ -7,6 +7,7 @@
 // "user_" names. (The variant without ibclr hides it at link time.)
 #include "gpibbus.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -62,11 +63,12 @@ sim::GpibBus& bus()
     return *theBus;
 }
 
+// A caller on another thread may read the status while this one writes it.
 void publish(const sim::GpibStatus& s)
 {
-    GPIBSIM_STA = s.sta;
-    GPIBSIM_ERR = s.err;
-    GPIBSIM_CNTL = s.cntl;
+    std::atomic_ref<int>(GPIBSIM_STA).store(s.sta, std::memory_order_relaxed);
+    std::atomic_ref<int>(GPIBSIM_ERR).store(s.err, std::memory_order_relaxed);
+    std::atomic_ref<int>(GPIBSIM_CNTL).store(s.cntl, std::memory_order_relaxed);
     (void)hiddenCount;
 }
 

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/prctl.h>
 #include <stdlib.h>
 #include <sys/ioctl.h>
@@ -92,6 +93,7 @@ bool SerialModule::start()
         ::cfmakeraw(&t);
         ::tcsetattr(slaveKeep_, TCSANOW, &t);
     }
+    wakeFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     stopping_ = false;
     thread_ = std::thread([this] { run(); });
     return true;
@@ -105,9 +107,16 @@ bool SerialModule::registerAs(const std::string& mapFile, const std::string& com
 
 void SerialModule::stop()
 {
-    stopping_ = true;
+    {
+        std::lock_guard lock(settleMutex_);
+        stopping_ = true;
+    }
+    settled_.notify_all();
     if (thread_.joinable())
         thread_.join();
+    if (wakeFd_ >= 0)
+        ::close(wakeFd_);
+    wakeFd_ = -1;
     if (!mapFile_.empty()) {
         platform::removeSerialMapEntries(mapFile_, slavePath_);
         mapFile_.clear();
@@ -124,28 +133,52 @@ void SerialModule::run()
     // Paced bytes are 87 us apart at 115200 baud; the default timer slack would blur that.
     (void)::prctl(PR_SET_TIMERSLACK, 1UL);
     while (!stopping_) {
+        std::uint64_t asked = 0;
+        {
+            std::lock_guard lock(settleMutex_);
+            asked = settleAsked_ > settleDone_ ? settleAsked_ : 0;
+        }
+        beginWork();
         adoptNext();
         personality_->onIdle(*this);
         writeDue();
+        endWork();
         timespec wait{0, 10'000'000};
-        if (!outbound_.empty()) {
+        if (asked) {
+            wait = timespec{0, 0};
+        } else if (!outbound_.empty()) {
             auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(
                 outbound_.front().first - std::chrono::steady_clock::now());
             long ns = std::clamp<long>(static_cast<long>(left.count()), 0L, 10'000'000L);
             wait = timespec{0, ns};
         }
-        pollfd p{master_, POLLIN, 0};
-        int r = ::ppoll(&p, 1, &wait, nullptr);
-        if (r <= 0 || !(p.revents & POLLIN)) {
-            if (p.revents & (POLLHUP | POLLERR))
+        pollfd p[2] = {{master_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+        int r = ::ppoll(p, wakeFd_ >= 0 ? 2 : 1, &wait, nullptr);
+        if (r > 0 && (p[1].revents & POLLIN)) {
+            std::uint64_t count = 0;
+            (void)!::read(wakeFd_, &count, sizeof count);
+        }
+        if (r <= 0 || !(p[0].revents & POLLIN)) {
+            // Nothing came in an iteration that began after the request: settled.
+            if (asked && outbound_.empty()) {
+                makeVisibleToProgram();
+                {
+                    std::lock_guard lock(settleMutex_);
+                    settleDone_ = asked;
+                }
+                settled_.notify_all();
+            }
+            if (p[0].revents & (POLLHUP | POLLERR))
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));
             continue;
         }
+        beginWork();
         unsigned char buf[512];
         busy_ = true; // before the read empties the queue
         ssize_t n = ::read(master_, buf, sizeof buf);
         if (n <= 0) {
             busy_ = false;
+            endWork();
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
             continue;
         }
@@ -165,7 +198,59 @@ void SerialModule::run()
             deliver(buf[i]);
         }
         busy_ = false;
+        endWork();
     }
+}
+
+void SerialModule::beginWork()
+{
+    work_.fetch_add(1, std::memory_order_acq_rel);
+}
+
+void SerialModule::endWork()
+{
+    outboundPending_.store(!outbound_.empty(), std::memory_order_relaxed);
+    waitsForTime_.store(personality_->waitsForTime(), std::memory_order_relaxed);
+    work_.fetch_add(1, std::memory_order_acq_rel);
+}
+
+// The terminal hands bytes on to the other side in the background; a poll of the
+// receiving side waits for that hand-over. So after this, the program's next look
+// at its input queue sees everything the module sent.
+void SerialModule::makeVisibleToProgram() const
+{
+    pollfd p{slaveKeep_, POLLIN, 0};
+    if (slaveKeep_ >= 0)
+        (void)::poll(&p, 1, 0);
+}
+
+// Idle now, with nothing of the program's unread: checked without the module's
+// thread. The poll of the module's side waits for bytes still being handed over.
+bool SerialModule::quiet() const
+{
+    const std::uint64_t before = work_.load(std::memory_order_acquire);
+    if (before & 1 || outboundPending_.load(std::memory_order_relaxed) || switchPending_.load(std::memory_order_relaxed))
+        return false;
+    pollfd p{master_, POLLIN, 0};
+    if (::poll(&p, 1, 0) != 0 && (p.revents & POLLIN))
+        return false;
+    return work_.load(std::memory_order_acquire) == before;
+}
+
+void SerialModule::settle(bool timeMoved)
+{
+    if (!thread_.joinable() || stopping_)
+        return;
+    if (!(timeMoved && waitsForTime_.load(std::memory_order_relaxed)) && quiet()) {
+        makeVisibleToProgram();
+        return;
+    }
+    std::unique_lock lock(settleMutex_);
+    const std::uint64_t ticket = ++settleAsked_;
+    const std::uint64_t one = 1;
+    (void)!::write(wakeFd_, &one, sizeof one);
+    // Bounded, so that a module thread that hangs fails the test instead of holding it.
+    settled_.wait_for(lock, std::chrono::seconds(60), [&] { return settleDone_ >= ticket || stopping_; });
 }
 
 void SerialModule::deliver(std::uint8_t byte)
@@ -179,6 +264,7 @@ void SerialModule::adoptNext()
     std::lock_guard lock(mutex_);
     if (next_)
         personality_ = std::move(next_);
+    switchPending_.store(false, std::memory_order_relaxed);
 }
 
 std::chrono::nanoseconds SerialModule::byteTime() const
@@ -262,6 +348,7 @@ void SerialModule::switchTo(std::unique_ptr<Personality> next)
 {
     std::lock_guard lock(mutex_);
     next_ = std::move(next);
+    switchPending_.store(true, std::memory_order_relaxed);
 }
 
 void SerialModule::setFaults(const SerialFaults& f)

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <deque>
 #include <cstdint>
 #include <memory>
@@ -45,6 +46,8 @@ public:
     // Called on the module's thread at least every 10 ms, for messages the module
     // sends on its own.
     virtual void onIdle(SerialModule& module) { (void)module; }
+    // True while onIdle may send something once the program's clock moves on.
+    virtual bool waitsForTime() const { return false; }
 };
 
 class CommandPersonality : public Personality {
@@ -92,6 +95,13 @@ public:
     void recordLine(const std::string& line);
     void switchTo(std::unique_ptr<Personality> next);
 
+    // For a test clock: returns once the module has taken every byte the program
+    // wrote, has done what is due at the present time of the program's clock (when
+    // `timeMoved`), and all it sent can be read on the program's side. A limit the
+    // program counts on that clock then runs out only when the module has nothing
+    // left to say. Call it on the program's thread, while the program waits.
+    void settle(bool timeMoved);
+
     // Bytes waiting to be read by the program on the terminal's side.
     int pendingForProgram() const;
     // True when the module has taken and answered every byte that reached its side of
@@ -104,6 +114,10 @@ public:
 private:
     using TimePoint = std::chrono::steady_clock::time_point;
     void run();
+    void beginWork();
+    void endWork();
+    bool quiet() const;
+    void makeVisibleToProgram() const;
     void adoptNext();
     void deliver(std::uint8_t byte);
     // Paced line: writes the module's bytes that are due, and waits for a byte's arrival.
@@ -129,6 +143,17 @@ private:
     std::deque<std::pair<TimePoint, char>> outbound_; // paced bytes not yet due
     TimePoint txFree_{};
     TimePoint rxFree_{};
+
+    // Settling: odd while the module thread works on input or idle messages.
+    std::atomic<std::uint64_t> work_{0};
+    std::atomic<bool> outboundPending_{false};
+    std::atomic<bool> waitsForTime_{false};
+    std::atomic<bool> switchPending_{false};
+    int wakeFd_ = -1;
+    std::mutex settleMutex_;
+    std::condition_variable settled_;
+    std::uint64_t settleAsked_ = 0;
+    std::uint64_t settleDone_ = 0;
 };
 
 } // namespace sim

@@ -1,5 +1,7 @@
 #include "rules.h"
 
+#include "historyfile.h"
+
 namespace terminal {
 
 QString CaptionFromVersion(const QString& fileVersion)
@@ -35,21 +37,8 @@ CommandLineSettings ParseCommandLine(const QStringList& arguments)
 QStringList ParseHistory(const QByteArray& bytes)
 {
     QStringList out;
-    qsizetype end = bytes.indexOf('\0');
-    if (end < 0)
-        end = bytes.size();
-    qsizetype start = 0;
-    for (qsizetype i = 0; i < end; ++i) {
-        char c = bytes.at(i);
-        if (c != '\r' && c != '\n')
-            continue;
-        out << QString::fromLatin1(bytes.constData() + start, i - start);
-        if (c == '\r' && i + 1 < end && bytes.at(i + 1) == '\n')
-            ++i;
-        start = i + 1;
-    }
-    if (start < end)
-        out << QString::fromLatin1(bytes.constData() + start, end - start);
+    for (std::string_view line : SplitHistory(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size()))))
+        out << QString::fromLatin1(line.data(), static_cast<qsizetype>(line.size()));
     return out;
 }
 

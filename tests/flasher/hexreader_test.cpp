@@ -52,3 +52,13 @@ TEST(HexLineReader, ANulByteEndsTheLine)
 {
     EXPECT_EQ(pieces(std::string("S1AB\0CD\nS2\n", 11)), (V{"S1AB", "S2"}));
 }
+
+TEST(HexLineReader, ARunOfCarriageReturnsBeforeALineFeedIsOneLineEnd)
+{
+    EXPECT_EQ(pieces("S1\r\r\nS2\r\r\r\nS3\r\r\n"), (V{"S1", "S2", "S3"}));
+    EXPECT_EQ(pieces(std::string(79, 'C') + "\r\r\nD\r\r\n"), (V{std::string(79, 'C'), "", "D"}));
+    // Without the line feed every CR still ends a line.
+    EXPECT_EQ(pieces("S1\r\rS2\r"), (V{"S1", "", "S2"}));
+    EXPECT_EQ(pieces("S1\r\r"), (V{"S1", ""}));
+    EXPECT_EQ(pieces("\r\r\r\nS9\n"), (V{"", "S9"}));
+}

@@ -175,16 +175,18 @@ struct EchoTest : ::testing::Test {
     testsupport::SimPort port{9};
     testsupport::FakeClock clock;
     platform::ScopedClock use{clock};
+    testsupport::ScopedFollow follow{clock, port.module()};
     Handle h = openPort("COM9");
-    EchoTest() { FastMode = false; MinCount = BurstPollBudget; }
+    EchoTest() { FastMode = false; MinCount = 500000; }
     ~EchoTest() override
     {
         platform::serial::closePort(h);
         FastMode = false;
     }
+    // What the module received once it has taken all the program wrote.
     std::string receivedSettled()
     {
-        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        port.module().settle(false);
         return port.module().received();
     }
 };
@@ -202,7 +204,8 @@ TEST_F(EchoTest, EchoedTextGoesOutCharacterByCharacter)
 TEST_F(EchoTest, EmptyTextDrainsInputAndWritesNothing)
 {
     ASSERT_TRUE(sendEchoed(h, "*IDN?\r\n")); // leaves the answer queued
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    port.module().settle(false);
+    ASSERT_GT(platform::serial::queuedBytes(h), 0);
     EXPECT_TRUE(sendEchoed(h, ""));
     EXPECT_EQ(platform::serial::queuedBytes(h), 0);
     EXPECT_EQ(receivedSettled(), "*IDN?\r\n");
@@ -223,14 +226,14 @@ TEST_F(EchoTest, NoEchoFailsAfterTheFullBudgetForTheFirstCharacter)
     f.noEcho = true;
     port.module().setFaults(f);
     EXPECT_FALSE(sendEchoed(h, "AB"));
-    EXPECT_EQ(clock.yields(), static_cast<std::uint64_t>(EchoPollBudget));
+    EXPECT_EQ(clock.yields(), 1000000u);
     EXPECT_EQ(receivedSettled(), "A");
 }
 
 TEST_F(EchoTest, WithoutFastModeARecordIsSentLikeAnyText)
 {
     EXPECT_TRUE(sendRecord(h, "S1130000\r\n"));
-    EXPECT_EQ(MinCount, BurstPollBudget);
+    EXPECT_EQ(MinCount, 500000);
     EXPECT_TRUE(clock.sleeps().empty()); // the burst form's 1 ms pause is not taken
     EXPECT_GE(clock.yields(), 10u);
 }
@@ -242,20 +245,20 @@ TEST_F(EchoTest, BurstFormWritesTheWholeLineThenChecksTheEcho)
     EXPECT_EQ(clock.sleeps(), std::vector<std::uint32_t>{1});
     EXPECT_EQ(clock.yields(), 0u);
     EXPECT_GT(MinCount, 0);
-    EXPECT_LE(MinCount, BurstPollBudget);
+    EXPECT_LE(MinCount, 500000);
 
     // A late echo: the adapter holds each byte 20 ms, so polls are spent on the tail.
     sim::SerialFaults slow;
     slow.pacedBaud = 115200;
     slow.adapterLatencyMs = 20;
     port.module().setFaults(slow);
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    std::int32_t before = MinCount;
+    port.module().settle(false);
+    MinCount = 500000;
     bool ok = sendRecord(h, "S1130000\r\n");
     if (ok) {
-        EXPECT_LT(MinCount, before);
+        EXPECT_LT(MinCount, 500000);
     } else {
-        EXPECT_EQ(MinCount, before); // a machine too fast for the budget: then it failed cleanly
+        EXPECT_EQ(MinCount, 500000); // a machine too fast for the budget: then it failed cleanly
     }
 }
 
@@ -266,7 +269,7 @@ TEST_F(EchoTest, BurstFormFailsOnAWrongOrMissingEchoAndKeepsMinCount)
     f.wrongEchoAt = 4;
     port.module().setFaults(f);
     EXPECT_FALSE(sendRecord(h, "S1130000\r\n"));
-    EXPECT_EQ(MinCount, BurstPollBudget);
+    EXPECT_EQ(MinCount, 500000);
     EXPECT_EQ(receivedSettled(), "S1130000\r\n"); // the whole line went out
 
     port.module().clearRecord();
@@ -274,8 +277,8 @@ TEST_F(EchoTest, BurstFormFailsOnAWrongOrMissingEchoAndKeepsMinCount)
     f.noEcho = true;
     port.module().setFaults(f);
     EXPECT_FALSE(sendRecord(h, "S9030000FC\r\n"));
-    EXPECT_EQ(MinCount, BurstPollBudget);
+    EXPECT_EQ(MinCount, 500000);
     EXPECT_EQ(receivedSettled(), "S9030000FC\r\n");
 
-    EXPECT_FALSE(sendRecord(h, std::string(EchoBufferSize, 'S'))); // beyond the echo buffer
+    EXPECT_FALSE(sendRecord(h, std::string(256, 'S'))); // beyond the 256-byte echo buffer
 }

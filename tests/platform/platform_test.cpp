@@ -58,17 +58,17 @@ TEST(SerialMap, ResolvesNamesThroughTheFileAndFallsBackToTtyS)
     EXPECT_EQ(platform::comDevicePath("COMabc"), "");
 }
 
-TEST(SerialMap, SimulatedModuleRegistersAndRemovesItsEntry)
+TEST(SerialMap, EntriesAreAppendedAndRemovedByDevice)
 {
     testsupport::TempDir dir;
-    testsupport::writeFile(dir.file("map"), "/dev/ttyUSB0 COM1\n");
-    sim::ModuleCommands commands;
-    sim::SerialModule module(commands);
-    ASSERT_TRUE(module.start());
-    ASSERT_TRUE(module.registerAs(dir.file("map"), "COM9"));
-    EXPECT_EQ(testsupport::readFile(dir.file("map")), "/dev/ttyUSB0 COM1\n" + module.devicePath() + " COM9\n");
-    module.stop();
-    EXPECT_EQ(testsupport::readFile(dir.file("map")), "/dev/ttyUSB0 COM1\n");
+    const std::string map = dir.file("map");
+    testsupport::writeFile(map, "/dev/ttyUSB0 COM1\n/dev/pts/7 COM9\n");
+    ASSERT_TRUE(platform::appendSerialMapEntry(map, {"/dev/pts/8", "COM10"}));
+    EXPECT_EQ(testsupport::readFile(map), "/dev/ttyUSB0 COM1\n/dev/pts/7 COM9\n/dev/pts/8 COM10\n");
+    ASSERT_TRUE(platform::removeSerialMapEntries(map, "/dev/pts/7"));
+    EXPECT_EQ(testsupport::readFile(map), "/dev/ttyUSB0 COM1\n/dev/pts/8 COM10\n");
+    ASSERT_TRUE(platform::appendSerialMapEntry(dir.file("new"), {"/dev/pts/9", "COM11"}));
+    EXPECT_EQ(testsupport::readFile(dir.file("new")), "/dev/pts/9 COM11\n");
 }
 
 TEST(SystemClock, AOneMillisecondPeriodTightensThisThreadsTimerSlackUntilItEnds)

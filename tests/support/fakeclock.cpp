@@ -8,6 +8,9 @@ namespace testsupport {
 
 void FakeClock::sleepMs(std::uint32_t ms)
 {
+    sim::SerialModule* module = module_.load();
+    if (module)
+        module->settle(false);
     {
         std::lock_guard lock(mutex_);
         sleeps_.push_back(ms);
@@ -16,12 +19,23 @@ void FakeClock::sleepMs(std::uint32_t ms)
     realWait(ms);
     if (hook_)
         hook_(ms);
+    if (module)
+        module->settle(true);
 }
 
 void FakeClock::yield()
 {
-    std::lock_guard lock(mutex_);
-    ++yields_;
+    {
+        std::lock_guard lock(mutex_);
+        ++yields_;
+    }
+    if (sim::SerialModule* module = module_.load())
+        module->settle(false);
+}
+
+void FakeClock::follow(sim::SerialModule* module)
+{
+    module_.store(module);
 }
 
 std::uint32_t FakeClock::tickMs()

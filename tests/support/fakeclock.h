@@ -1,10 +1,18 @@
 #pragma once
 // Clocks for tests. FakeClock never waits: it records each sleep and advances its
 // own time, and can run a hook on each sleep. ScaledClock records the same way but
-// really sleeps a fraction of each pause, for tests against a simulated module
-// that runs in real time.
+// really sleeps a fraction of each pause.
+//
+// Against a simulated module on a thread of its own, a FakeClock follows the
+// module's progress rather than real time: given the module (follow), every pause
+// first lets the module take what the program wrote, then moves the time on and
+// lets the module do what has come due, and every yield lets the module take what
+// the program wrote. A limit the program counts on this clock thus runs out only
+// when the module has nothing more to say, however loaded the machine is.
 #include "platform/clock.h"
+#include "sim/serialmodule.h"
 
+#include <atomic>
 #include <functional>
 #include <mutex>
 #include <vector>
@@ -27,6 +35,8 @@ public:
     void clear();
     void advance(std::uint32_t ms);
     void onSleep(std::function<void(std::uint32_t)> hook) { hook_ = std::move(hook); }
+    // The module the program waits on; nullptr for none.
+    void follow(sim::SerialModule* module);
 
 protected:
     virtual void realWait(std::uint32_t) {}
@@ -38,6 +48,19 @@ private:
     std::uint64_t yields_ = 0;
     std::uint32_t now_ = 1000;
     std::function<void(std::uint32_t)> hook_;
+    std::atomic<sim::SerialModule*> module_{nullptr};
+};
+
+// Makes a FakeClock follow a module for a scope.
+class ScopedFollow {
+public:
+    ScopedFollow(FakeClock& clock, sim::SerialModule& module) : clock_(clock) { clock_.follow(&module); }
+    ~ScopedFollow() { clock_.follow(nullptr); }
+    ScopedFollow(const ScopedFollow&) = delete;
+    ScopedFollow& operator=(const ScopedFollow&) = delete;
+
+private:
+    FakeClock& clock_;
 };
 
 class ScaledClock : public FakeClock {
