@@ -5,7 +5,6 @@
 
 #include "platform/ui.h"
 #include "platform/version.h"
-#include "tests/support/fakeclock.h"
 #include "tests/support/simport.h"
 
 #include <QApplication>
@@ -35,8 +34,7 @@ struct MainWindowTest : ::testing::Test {
     testsupport::TempDir cwd;
     std::string oldCwd = std::filesystem::current_path().string();
     testsupport::SimPort port{Com};
-    testsupport::ScaledClock clock{5};
-    platform::ScopedClock useClock{clock};
+    // The module runs on a thread in real time, and so does the program's clock here.
     std::vector<QString> messages;
     std::vector<QString> openedFolders;
     std::unique_ptr<TfrmMain> w;
