@@ -1,5 +1,6 @@
 // Appends a night's worth of log lines to a shown log view and reports the cost of
-// an append early and late in the run, and the memory a line takes.
+// an append early and late in the run, and the memory a line takes; then the cost of
+// appending long answers that wrap over several rows.
 #include "terminal/logview.h"
 
 #include <QApplication>
@@ -85,5 +86,21 @@ int main(int argc, char** argv)
     std::printf("last  %d lines: %.3f us/line in all, %.3f us/line in addLine\n", kWindow, lastUs, lastAddUs);
     std::printf("resident growth: %.1f bytes/line (%.1f MB total resident)\n",
                 double(rssAfter - rssBefore) / kLines, rssAfter / 1e6);
-    return log.lineCount() == kLines ? 0 : 1;
+
+    LogView wrapped;
+    wrapped.resize(617, 273);
+    wrapped.show();
+    const QString longLine = QString(lineFor(0) + ' ').repeated(6).left(255);
+    Clock::duration longIn{};
+    const Clock::time_point longStart = Clock::now();
+    for (int i = 0; i < kWindow; ++i) {
+        const Clock::time_point before = Clock::now();
+        wrapped.addLine(longLine, 0u);
+        longIn += Clock::now() - before;
+        if (i % kLinesPerEventPass == kLinesPerEventPass - 1)
+            QCoreApplication::processEvents();
+    }
+    std::printf("%d lines of 255 characters, wrapped: %.3f us/line in all, %.3f us/line in addLine\n", kWindow,
+                perLine(Clock::now() - longStart), perLine(longIn));
+    return log.lineCount() == kLines && wrapped.lineCount() == kWindow ? 0 : 1;
 }

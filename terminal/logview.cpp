@@ -109,7 +109,7 @@ bool LineSelection::contains(qsizetype row) const
 
 namespace {
 
-// Room above and below the text of a row, and left of it, in pixels.
+// Room above and below the text of a row, and left and right of it, in pixels.
 constexpr int kRowPadding = 2;
 constexpr int kTextMargin = 3;
 // Bytes collected before each write while saving.
@@ -122,9 +122,15 @@ QColor colourOf(std::uint32_t value)
                   static_cast<int>((value >> 16) & 0xFF));
 }
 
+qreal wrapWidthOf(const QWidget* viewport)
+{
+    return std::max(1, viewport->width() - 2 * kTextMargin);
+}
+
 } // namespace
 
-LogView::LogView(QWidget* parent) : QAbstractScrollArea(parent)
+LogView::LogView(QWidget* parent)
+    : QAbstractScrollArea(parent), wrapper_(LineWrapper::forFont(font(), wrapWidthOf(viewport())))
 {
     setFocusPolicy(Qt::StrongFocus);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -140,6 +146,8 @@ LogView::~LogView() = default;
 void LogView::addLine(const QString& text, std::uint32_t colour)
 {
     lines_.append(text, colour);
+    const qsizetype before = totalRows();
+    rowEnds_.push_back(before + static_cast<qsizetype>(wrapper_.rowCount(lines_.bytes(lines_.size() - 1))));
     updateScrollRange();
     verticalScrollBar()->setValue(verticalScrollBar()->maximum());
     // The scroll bar only repaints when its value moved; a line that fits without
@@ -150,6 +158,7 @@ void LogView::addLine(const QString& text, std::uint32_t colour)
 void LogView::clear()
 {
     lines_.clear();
+    std::deque<qsizetype>().swap(rowEnds_);
     selection_.clear();
     current_ = anchor_ = -1;
     dragSelecting_ = false;
@@ -230,15 +239,39 @@ int LogView::visibleRows() const
     return std::max(1, viewport()->height() / rowHeight_);
 }
 
-qsizetype LogView::rowAt(int y) const
+qsizetype LogView::firstRowOf(qsizetype line) const
 {
-    return verticalScrollBar()->value() + (y < 0 ? -1 - (-1 - y) / rowHeight_ : y / rowHeight_);
+    return line <= 0 ? 0 : rowsUpTo(line - 1);
+}
+
+qsizetype LogView::lineAt(int y) const
+{
+    const qsizetype row = verticalScrollBar()->value() + (y < 0 ? -1 - (-1 - y) / rowHeight_ : y / rowHeight_);
+    if (row < 0)
+        return -1;
+    return std::upper_bound(rowEnds_.begin(), rowEnds_.end(), row) - rowEnds_.begin();
+}
+
+void LogView::rewrap()
+{
+    const bool atEnd = verticalScrollBar()->value() == verticalScrollBar()->maximum();
+    const qsizetype topLine = lineAt(0);
+    wrapper_ = LineWrapper::forFont(font(), wrapWidthOf(viewport()));
+    qsizetype rows = 0;
+    for (qsizetype line = 0; line < lines_.size(); ++line) {
+        rows += static_cast<qsizetype>(wrapper_.rowCount(lines_.bytes(line)));
+        rowEnds_[static_cast<std::size_t>(line)] = rows;
+    }
+    updateScrollRange();
+    QScrollBar* bar = verticalScrollBar();
+    bar->setValue(atEnd ? bar->maximum() : static_cast<int>(std::min<qsizetype>(firstRowOf(topLine), bar->maximum())));
+    viewport()->update();
 }
 
 void LogView::updateRowHeight()
 {
     rowHeight_ = std::max(1, fontMetrics().height() + kRowPadding);
-    updateScrollRange();
+    rewrap();
 }
 
 void LogView::updateScrollRange()
@@ -247,16 +280,18 @@ void LogView::updateScrollRange()
     const int rows = visibleRows();
     QScrollBar* bar = verticalScrollBar();
     bar->setPageStep(rows);
-    bar->setRange(0, static_cast<int>(std::clamp<qsizetype>(lines_.size() - rows, 0, kMaxScroll)));
+    bar->setRange(0, static_cast<int>(std::clamp<qsizetype>(totalRows() - rows, 0, kMaxScroll)));
 }
 
-void LogView::scrollToRow(qsizetype row)
+void LogView::scrollToLine(qsizetype line)
 {
     QScrollBar* bar = verticalScrollBar();
-    if (row < bar->value())
-        bar->setValue(static_cast<int>(row));
-    else if (row >= bar->value() + visibleRows())
-        bar->setValue(static_cast<int>(row - visibleRows() + 1));
+    const qsizetype first = firstRowOf(line);
+    const qsizetype last = rowsUpTo(line) - 1;
+    if (first < bar->value())
+        bar->setValue(static_cast<int>(first));
+    else if (last >= bar->value() + visibleRows())
+        bar->setValue(static_cast<int>(std::min(first, last - visibleRows() + 1))); // a tall line shows its top
 }
 
 void LogView::paintEvent(QPaintEvent* event)
@@ -264,23 +299,32 @@ void LogView::paintEvent(QPaintEvent* event)
     QPainter painter(viewport());
     const QRect area = event->rect();
     const qsizetype top = verticalScrollBar()->value();
-    const qsizetype first = std::max<qsizetype>(top + area.top() / rowHeight_, 0);
-    const qsizetype last = std::min(top + area.bottom() / rowHeight_, lines_.size() - 1);
     const int width = viewport()->width();
     const int baseline = kRowPadding / 2 + fontMetrics().ascent();
     const QPalette& pal = palette();
-    for (qsizetype row = first; row <= last; ++row) {
-        const int y = static_cast<int>(row - top) * rowHeight_;
-        if (selection_.contains(row)) {
-            painter.fillRect(0, y, width, rowHeight_, pal.brush(QPalette::Highlight));
+    for (qsizetype line = std::max<qsizetype>(lineAt(area.top()), 0); line < lines_.size(); ++line) {
+        const int y = static_cast<int>(firstRowOf(line) - top) * rowHeight_;
+        if (y > area.bottom())
+            break;
+        const std::string_view bytes = lines_.bytes(line);
+        const std::vector<LineWrapper::Row> rows = wrapper_.rows(bytes);
+        const int height = static_cast<int>(rows.size()) * rowHeight_;
+        if (selection_.contains(line)) {
+            painter.fillRect(0, y, width, height, pal.brush(QPalette::Highlight));
             painter.setPen(pal.color(QPalette::HighlightedText));
         } else {
-            painter.setPen(colourOf(lines_.colour(row)));
+            painter.setPen(colourOf(lines_.colour(line)));
         }
-        painter.drawText(kTextMargin, y + baseline, lineText(row));
-        if (row == current_ && hasFocus()) {
+        for (std::size_t r = 0; r < rows.size(); ++r) {
+            const int rowY = y + static_cast<int>(r) * rowHeight_;
+            if (rowY + rowHeight_ <= area.top() || rowY > area.bottom())
+                continue;
+            painter.drawText(kTextMargin, rowY + baseline,
+                             QString::fromLatin1(bytes.data() + rows[r].start, static_cast<qsizetype>(rows[r].length)));
+        }
+        if (line == current_ && hasFocus()) {
             painter.setPen(QPen(pal.color(QPalette::Text), 1, Qt::DotLine));
-            painter.drawRect(0, y, width - 1, rowHeight_ - 1);
+            painter.drawRect(0, y, width - 1, height - 1);
         }
     }
 }
@@ -288,6 +332,10 @@ void LogView::paintEvent(QPaintEvent* event)
 void LogView::resizeEvent(QResizeEvent* event)
 {
     QAbstractScrollArea::resizeEvent(event);
+    if (wrapWidthOf(viewport()) != wrapper_.width()) {
+        rewrap();
+        return;
+    }
     const bool atEnd = verticalScrollBar()->value() == verticalScrollBar()->maximum();
     updateScrollRange();
     if (atEnd)
@@ -301,24 +349,24 @@ void LogView::changeEvent(QEvent* event)
         updateRowHeight();
 }
 
-void LogView::moveCurrent(qsizetype row, Qt::KeyboardModifiers modifiers)
+void LogView::moveCurrent(qsizetype line, Qt::KeyboardModifiers modifiers)
 {
     if (lines_.size() == 0)
         return;
-    row = std::clamp<qsizetype>(row, 0, lines_.size() - 1);
-    current_ = row;
+    line = std::clamp<qsizetype>(line, 0, lines_.size() - 1);
+    current_ = line;
     if (modifiers & Qt::ShiftModifier) {
         if (anchor_ < 0)
-            anchor_ = row;
+            anchor_ = line;
         if (modifiers & Qt::ControlModifier)
-            selection_.add(anchor_, row);
+            selection_.add(anchor_, line);
         else
-            selection_.selectOnly(anchor_, row);
+            selection_.selectOnly(anchor_, line);
     } else if (!(modifiers & Qt::ControlModifier)) {
-        anchor_ = row;
-        selection_.selectOnly(row, row);
+        anchor_ = line;
+        selection_.selectOnly(line, line);
     }
-    scrollToRow(row);
+    scrollToLine(line);
     viewport()->update();
 }
 
@@ -335,7 +383,8 @@ void LogView::keyPressEvent(QKeyEvent* event)
         return;
     }
     const Qt::KeyboardModifiers mods = event->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier);
-    const qsizetype from = current_ < 0 ? verticalScrollBar()->value() : current_;
+    const qsizetype from = current_ < 0 ? std::clamp<qsizetype>(lineAt(0), 0, std::max<qsizetype>(lines_.size() - 1, 0))
+                                        : current_;
     switch (event->key()) {
     case Qt::Key_Up: moveCurrent(current_ < 0 ? from : from - 1, mods); return;
     case Qt::Key_Down: moveCurrent(current_ < 0 ? from : from + 1, mods); return;
@@ -362,7 +411,7 @@ void LogView::mousePressEvent(QMouseEvent* event)
         QAbstractScrollArea::mousePressEvent(event);
         return;
     }
-    const qsizetype row = rowAt(event->position().toPoint().y());
+    const qsizetype row = lineAt(event->position().toPoint().y());
     const Qt::KeyboardModifiers mods = event->modifiers();
     if (row < 0 || row >= lines_.size()) {
         if (!(mods & (Qt::ShiftModifier | Qt::ControlModifier)))
@@ -387,7 +436,7 @@ void LogView::mouseMoveEvent(QMouseEvent* event)
         return;
     }
     // Dragging past an edge scrolls the view one row per move.
-    moveCurrent(rowAt(event->position().toPoint().y()), Qt::ShiftModifier);
+    moveCurrent(lineAt(event->position().toPoint().y()), Qt::ShiftModifier);
 }
 
 void LogView::mouseReleaseEvent(QMouseEvent* event)

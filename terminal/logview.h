@@ -5,7 +5,11 @@
 // holds comes back out unchanged.
 //
 // A QListView would redo the layout of every row after each insert, so the view
-// paints its uniform rows itself on a scroll area.
+// paints its rows itself on a scroll area. A long line wraps over several rows of one
+// height (logwrap.h); the view keeps, for each line, the number of rows up to its end,
+// so that an append costs the same at any length of the log.
+#include "logwrap.h"
+
 #include <QAbstractScrollArea>
 #include <QString>
 #include <cstdint>
@@ -101,13 +105,22 @@ protected:
 
 private:
     int visibleRows() const;
-    qsizetype rowAt(int y) const;
+    // The line shown at a height of the viewport (-1 above the first line, lineCount()
+    // and beyond below the last).
+    qsizetype lineAt(int y) const;
+    qsizetype firstRowOf(qsizetype line) const;
+    qsizetype rowsUpTo(qsizetype line) const { return rowEnds_[static_cast<std::size_t>(line)]; }
+    qsizetype totalRows() const { return rowEnds_.empty() ? 0 : rowEnds_.back(); }
+    // Rows again for every line, after the width or the font changed.
+    void rewrap();
     void updateRowHeight();
     void updateScrollRange();
-    void scrollToRow(qsizetype row);
-    void moveCurrent(qsizetype row, Qt::KeyboardModifiers modifiers);
+    void scrollToLine(qsizetype line);
+    void moveCurrent(qsizetype line, Qt::KeyboardModifiers modifiers);
 
     LogLineStore lines_;
+    std::deque<qsizetype> rowEnds_;  // rows of lines 0..i together
+    LineWrapper wrapper_;
     LineSelection selection_;
     int rowHeight_ = 1;
     qsizetype current_ = -1;

@@ -3,6 +3,7 @@
 #include "factory.h"
 #include "factoryexchange.h"
 #include "firmwarelaunch.h"
+#include "formkeys.h"
 #include "globals.h"
 #include "rs232exchange.h"
 #include "rules.h"
@@ -22,7 +23,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QGroupBox>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -53,11 +53,6 @@ QCheckBox* checkBox(QWidget* parent, const char* caption, int left, int top, int
 QLabel* label(QWidget* parent, const char* caption, int left, int top, int width = 90)
 {
     return place<QLabel>(parent, left, top, width, 13, QString::fromUtf8(caption));
-}
-
-bool isEnter(int key)
-{
-    return key == Qt::Key_Return || key == Qt::Key_Enter;
 }
 
 // Win32 key code of Enter, which the key handlers compare against.
@@ -192,14 +187,23 @@ void TfrmMain::buildControls()
     connect(btnUpdate, &QPushButton::clicked, this, [this] { btnUpdateClick(btnUpdate); });
     connect(btnScan, &QPushButton::clicked, this, [this] { btnScanClick(btnScan); });
     connect(btnSdc, &QPushButton::clicked, this, [this] { btnSdcClick(btnSdc); });
-    connect(cbUnAddr, &QCheckBox::clicked, this, [this] { cbUnAddrClick(cbUnAddr); });
+    // Every change of the tick, also one made without a click (assistive technology),
+    // reaches the driver, so box and driver agree.
+    connect(cbUnAddr, &QCheckBox::toggled, this, [this] { cbUnAddrClick(cbUnAddr); });
     connect(btnFactory, &QPushButton::clicked, this, [this] { btnFactoryClick(btnFactory); });
     connect(txtComPort, &DropDownComboBox::dropDown, this, [this] { txtComPortDropDown(txtComPort); });
 
-    for (QObject* o : {static_cast<QObject*>(txtComPort->lineEdit()), static_cast<QObject*>(txtGpibAddr->lineEdit()),
-                       static_cast<QObject*>(txtIpAddr), static_cast<QObject*>(txtTcpPort),
-                       static_cast<QObject*>(txtCmd->lineEdit())})
-        o->installEventFilter(this);
+    auto* keys = new FormKeys(this, btnQuery);
+    auto enter = [this, keys](QWidget* box, void (TfrmMain::*handler)(QObject*, int&, Qt::KeyboardModifiers)) {
+        keys->onEnter(box, [this, box, handler](Qt::KeyboardModifiers shift) {
+            int key = VK_RETURN;
+            (this->*handler)(box, key, shift);
+        });
+    };
+    enter(txtComPort, &TfrmMain::txtComPortKeyDown);
+    enter(txtGpibAddr, &TfrmMain::txtGpibAddrKeyDown);
+    enter(txtIpAddr, &TfrmMain::txtIpAddrKeyDown);
+    enter(txtTcpPort, &TfrmMain::txtTcpPortKeyDown);
 }
 
 QString TfrmMain::VersionInfo(const QString& key) const
@@ -490,51 +494,16 @@ void TfrmMain::txtTcpPortKeyDown(QObject*, int& key, Qt::KeyboardModifiers) { en
 void TfrmMain::txtCOMPortOldKeyDown(QObject*, int& key, Qt::KeyboardModifiers) { enterRunsInit(key); }
 void TfrmMain::txtGPIBAddrOldKeyDown(QObject*, int& key, Qt::KeyboardModifiers) { enterRunsInit(key); }
 
-bool TfrmMain::eventFilter(QObject* watched, QEvent* event)
-{
-    if (event->type() != QEvent::KeyPress)
-        return QWidget::eventFilter(watched, event);
-    auto* ke = static_cast<QKeyEvent*>(event);
-    if (!isEnter(ke->key()))
-        return QWidget::eventFilter(watched, event);
-    int key = VK_RETURN;
-    if (watched == txtCmd->lineEdit()) {
-        // The default button takes Enter while it is enabled.
-        if (btnQuery->isEnabled())
-            btnQuery->click();
-        return true;
-    }
-    if (watched == txtComPort->lineEdit())
-        txtComPortKeyDown(txtComPort, key, ke->modifiers());
-    else if (watched == txtGpibAddr->lineEdit())
-        txtGpibAddrKeyDown(txtGpibAddr, key, ke->modifiers());
-    else if (watched == txtIpAddr)
-        txtIpAddrKeyDown(txtIpAddr, key, ke->modifiers());
-    else if (watched == txtTcpPort)
-        txtTcpPortKeyDown(txtTcpPort, key, ke->modifiers());
-    else
-        return QWidget::eventFilter(watched, event);
-    return true;
-}
-
-void TfrmMain::keyPressEvent(QKeyEvent* event)
-{
-    if (isEnter(event->key()) && btnQuery->isEnabled()) {
-        btnQuery->click();
-        return;
-    }
-    if (event->matches(QKeySequence::Copy) && txtLog->hasFocus()) {
-        btnClipbrdClick(this);
-        return;
-    }
-    QWidget::keyPressEvent(event);
-}
-
 void TfrmMain::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
-    if (!event->spontaneous())
-        FormShow(this);
+    if (event->spontaneous())
+        return;
+    // Only now is the frame's size known, where the system tells it at all.
+    if (!shown_)
+        CentreOnScreen(this);
+    shown_ = true;
+    FormShow(this);
 }
 
 void TfrmMain::closeEvent(QCloseEvent* event)

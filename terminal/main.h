@@ -119,11 +119,10 @@ public slots:
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     QStringList arguments_;
+    bool shown_ = false;
 
     void buildControls();
     void enterRunsInit(int key);

@@ -2,6 +2,11 @@
 
 #include "rules.h"
 
+#include <QScreen>
+#include <QWidget>
+
+#include <algorithm>
+
 void DropDownComboBox::showPopup()
 {
     emit dropDown();
@@ -13,4 +18,15 @@ QValidator::State UpperCaseValidator::validate(QString& input, int& pos) const
     (void)pos;
     input = terminal::UpperLatin1(input);
     return Acceptable;
+}
+
+void CentreOnScreen(QWidget* window)
+{
+    const QScreen* screen = window->screen();
+    if (!screen)
+        return;
+    const QRect area = screen->availableGeometry();
+    QRect frame(QPoint(0, 0), window->frameGeometry().size());
+    frame.moveCenter(area.center());
+    window->move(std::max(frame.left(), area.left()), std::max(frame.top(), area.top()));
 }

@@ -21,6 +21,10 @@ public:
     State validate(QString& input, int& pos) const override;
 };
 
+// Places a window, frame included, in the middle of its screen; a window larger than
+// the screen keeps its top left corner on it, so its caption stays in reach.
+void CentreOnScreen(QWidget* window);
+
 // The file-open dialog's settings, kept between uses.
 struct FileOpenDialogSettings {
     QString defaultExtension = "txt";

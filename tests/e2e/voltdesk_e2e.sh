@@ -43,20 +43,21 @@ fail() {
 
 # wait_for DESCRIPTION COMMAND...: polls COMMAND every 50 ms for up to 20 s.
 wait_for() {
-  local what=$1 i
+  local what=$1 end=$((SECONDS + 20))
   shift
-  for ((i = 0; i < 400; i++)); do
-    if "$@"; then return 0; fi
+  until "$@"; do
+    [ "$SECONDS" -le "$end" ] || fail "timed out waiting for $what"
     sleep 0.05
   done
-  fail "timed out waiting for $what"
 }
 
 # Real key presses (XTEST) to the focused window, e.g. keys Return, keys alt+t.
 keys() { xdotool key --delay 40 "$@"; }
 type_text() { xdotool type --delay 40 "$1"; }
-# A real left click at a point of the window's client area.
-click_at() { xdotool mousemove --window "$window" --sync "$1" "$2" click 1; }
+# A real left click at a point of the window's client area. (The server takes one
+# client's requests in order, so the pointer is there before the click; --sync would
+# wait for ever when the pointer is there already.)
+click_at() { xdotool mousemove --window "$window" "$1" "$2" click 1; }
 
 # The program holds the module's terminal open (an open link).
 holds_port() {
@@ -77,6 +78,8 @@ received() {
 file_is() {
   cmp -s "$1" <(printf '%s' "$2") || fail "$(basename "$1") holds: $(od -c "$1" | head -20)"
 }
+
+saved_log_exists() { compgen -G "$work/LOG_*.TXT" > /dev/null; }
 
 app_ended() {
   local state
@@ -152,6 +155,67 @@ end_flow() {
 }
 
 # ---- flows --------------------------------------------------------------------------
+
+# At start the COM box has the focus, showing the map's first port; Enter opens it.
+# The window opens centred on the 1280 x 1024 screen.
+flow_enter_in_com_box_opens_link() {
+  start_session
+  [ "$(xdotool getwindowgeometry --shell "$window" | grep -E '^(X|Y|WIDTH|HEIGHT)=' | tr '\n' ' ')" = \
+    "X=324 Y=176 WIDTH=631 HEIGHT=672 " ] || fail "window at $(xdotool getwindowgeometry "$window")"
+  keys Return
+  wait_for "the link to open" holds_port
+  received || fail "the module received: $(cat "$work/received.txt")" # Init sends nothing
+  end_session
+}
+
+# Tab back from the command box to Quit (past Device Manager); Enter there closes the
+# link and sends nothing (Query would send "*IDN?").
+flow_enter_on_focused_quit_closes_link() {
+  start_session
+  click_at 61 157 # Init
+  wait_for "the link to open" holds_port
+  keys shift+Tab shift+Tab Return
+  wait_for "the link to close" releases_port
+  click_at 61 157
+  wait_for "the link to open again" holds_port
+  received || fail "the module received: $(cat "$work/received.txt")"
+  end_session
+}
+
+# Without a link Talk is disabled: Alt+T in the COM box neither talks nor types "t"
+# (which Init would refuse as a COM number), so Init still opens COM 5.
+flow_alt_t_without_link_does_nothing() {
+  start_session
+  keys alt+t
+  click_at 61 157 # Init
+  wait_for "the link to open" holds_port
+  [ "$(visible_windows)" -eq 1 ] || fail "a message box came up"
+  received || fail "the module received: $(cat "$work/received.txt")"
+  end_session
+}
+
+# A 300-character answer: the COM link keeps its first 255 characters, and Save Log to
+# File writes that line whole into LOG_yyyy_mm_dd_hh_nn.TXT in the working folder.
+flow_long_answer_saved_whole() {
+  local id
+  id="HVSIM-$(printf '0123456789%.0s' {1..30})"
+  id=${id:0:300}
+  start_session --id "$id"
+  click_at 61 157 # Init
+  wait_for "the link to open" holds_port
+  keys Return
+  wait_for "the module to receive *IDN?" received "*IDN?"
+  click_at 288 346 # Save Log to File
+  wait_for "the saved log" saved_log_exists
+  local logs=("$work"/LOG_*.TXT)
+  [ ${#logs[@]} -eq 1 ] || fail "log files: ${logs[*]}"
+  [[ $(basename "${logs[0]}") =~ ^LOG_[0-9]{4}_[0-9]{2}_[0-9]{2}_[0-9]{2}_[0-9]{2}\.TXT$ ]] ||
+    fail "log file name $(basename "${logs[0]}")"
+  wait_for "the log to be written" test -s "${logs[0]}"
+  file_is "${logs[0]}" "${id:0:255}"$'\r\n'
+  end_session
+  file_is "$work/history.txt" $'*IDN?\r\n'
+}
 
 # Init by a click, then Enter in the command box runs Query; the history is written back.
 flow_enter_in_command_box_queries() {

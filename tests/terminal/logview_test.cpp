@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -98,6 +99,42 @@ TEST(LineSelection, MergesOverlappingAndTouchingRangesAndSplitsOnToggle)
     EXPECT_EQ(rangesOf(sel), "[20,20]");
     sel.toggle(20);
     EXPECT_TRUE(sel.empty());
+}
+
+// ---- wrapping into rows ----
+
+std::string rowsOf(std::string_view line, qreal width)
+{
+    std::array<qreal, 256> advances{};
+    advances.fill(1.0);
+    advances['W'] = 2.0;
+    std::string out;
+    for (const auto& r : LineWrapper(advances, width).rows(line))
+        out += "[" + std::string(line.substr(r.start, r.length)) + "]";
+    return out;
+}
+
+TEST(LineWrapper, BreaksAtLineBreaksAfterBlanksOrInsideLongWords)
+{
+    EXPECT_EQ(rowsOf("", 10), "[]");
+    EXPECT_EQ(rowsOf("short", 10), "[short]");
+    EXPECT_EQ(rowsOf("abcdefghijklmnopqrstuvwxy", 10), "[abcdefghij][klmnopqrst][uvwxy]");
+    EXPECT_EQ(rowsOf("aaaa bbbb cccc", 10), "[aaaa bbbb ][cccc]");
+    EXPECT_EQ(rowsOf("aa bbbbbbbbbbbb", 10), "[aa ][bbbbbbbbbb][bb]");
+    EXPECT_EQ(rowsOf("WWWWWW", 10), "[WWWWW][W]");  // by width, not by count
+    // LF, CR and CR LF each start a row; one at the very end adds none.
+    EXPECT_EQ(rowsOf("X\nY", 10), "[X][Y]");
+    EXPECT_EQ(rowsOf("X\rY", 10), "[X][Y]");
+    EXPECT_EQ(rowsOf("X\r\nY", 10), "[X][Y]");
+    EXPECT_EQ(rowsOf("X\n\rY", 10), "[X][][Y]");
+    EXPECT_EQ(rowsOf("X\n\nY\n", 10), "[X][][Y]");
+    EXPECT_EQ(rowsOf("\n", 10), "[]");
+    EXPECT_EQ(rowsOf("abcdefghijklm\nno", 10), "[abcdefghij][klm][no]");
+    // A view narrower than one character still shows every character.
+    EXPECT_EQ(rowsOf("abc", 0.5), "[a][b][c]");
+    std::array<qreal, 256> ones{};
+    ones.fill(1.0);
+    EXPECT_EQ(LineWrapper(ones, 10).rowCount(std::string(255, 'x')), 26u);
 }
 
 // ---- store, colours and saving ----
@@ -303,6 +340,83 @@ Ink inkOf(const QImage& image, QColor background)
         }
     }
     return ink;
+}
+
+// Bands of pixel rows that carry ink, top to bottom.
+int inkBands(const QImage& image, QColor background)
+{
+    int bands = 0;
+    bool inBand = false;
+    for (int y = 0; y < image.height(); ++y) {
+        bool ink = false;
+        for (int x = 0; x < image.width() && !ink; ++x)
+            ink = image.pixelColor(x, y) != background;
+        if (ink && !inBand)
+            ++bands;
+        inBand = ink;
+    }
+    return bands;
+}
+
+TEST(LogViewWrap, ALongLineIsShownWholeAndLineBreaksStartRows)
+{
+    LogView log;
+    log.resize(617, 273);
+    log.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&log));
+    const QColor background = log.viewport()->palette().color(QPalette::Base);
+    auto bandsFor = [&](const QString& line) {
+        log.clear();
+        log.addLine(line, kBlack);
+        QCoreApplication::processEvents();
+        return inkBands(log.viewport()->grab().toImage(), background);
+    };
+    EXPECT_EQ(bandsFor("X"), 1);
+    EXPECT_EQ(bandsFor("X\nY"), 2);
+    EXPECT_EQ(bandsFor("X\rY"), 2);
+    EXPECT_EQ(bandsFor("X\r\nY"), 2);
+    EXPECT_EQ(bandsFor("X\n"), 1);
+    // 255 wide letters need several rows of a 617-pixel view; each row is drawn.
+    const QString longLine(255, QChar('M'));
+    const int rows = bandsFor(longLine);
+    EXPECT_GE(rows, 3);
+    const std::size_t wrapped = LineWrapper::forFont(log.font(), log.viewport()->width() - 6)
+                                    .rowCount(std::string(255, 'M'));
+    EXPECT_EQ(rows, static_cast<int>(wrapped));
+    // The rows count in the scroll range: a wrapped line at the end is scrolled into view.
+    log.clear();
+    for (int i = 0; i < 30; ++i)
+        log.addLine(longLine, kBlack);
+    log.addLine("tail", kRed);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(log.verticalScrollBar()->value(), log.verticalScrollBar()->maximum());
+    EXPECT_GE(log.verticalScrollBar()->maximum(), 30 * rows - 20);
+    EXPECT_TRUE(inkOf(log.viewport()->grab().toImage(), background).bottomIsRed);
+    // Wrapping is only on screen: text, copy and file keep every byte.
+    EXPECT_EQ(log.lineText(0), longLine);
+}
+
+TEST(LogViewWrap, ClickOnAnyRowOfAWrappedLineSelectsThatLineAndCopyKeepsItsBytes)
+{
+    LogView log;
+    log.resize(617, 273);
+    log.addLine(QString(255, QChar('M')), kBlack);
+    log.addLine("A\nB", kBlack);
+    log.addLine("after", kBlack);
+    log.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&log));
+    const int rows = static_cast<int>(
+        LineWrapper::forFont(log.font(), log.viewport()->width() - 6).rowCount(std::string(255, 'M')));
+    const int rowHeight = log.fontMetrics().height() + 2;
+    QTest::mouseClick(log.viewport(), Qt::LeftButton, Qt::NoModifier, QPoint(10, (rows - 1) * rowHeight + 2));
+    EXPECT_EQ(log.selectedText(), QString(255, QChar('M')));
+    QTest::mouseClick(log.viewport(), Qt::LeftButton, Qt::NoModifier, QPoint(10, (rows + 1) * rowHeight + 2));
+    EXPECT_EQ(log.selectedText(), "A\nB");
+    QTest::mouseClick(log.viewport(), Qt::LeftButton, Qt::NoModifier, QPoint(10, (rows + 2) * rowHeight + 2));
+    EXPECT_EQ(log.selectedText(), "after");
+    QTest::keyClick(&log, Qt::Key_Up, Qt::ShiftModifier);
+    QTest::keyClick(&log, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QApplication::clipboard()->text(), "A\nB\nafter");
 }
 
 TEST_F(LogViewUi, ScrollsEachNewLineIntoViewInItsColour)

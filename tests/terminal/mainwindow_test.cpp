@@ -1,20 +1,20 @@
-// The main window driven the way a user drives it, against the simulated module
-// on a pseudo-terminal.
+// The main window driven the way a user drives it: keys and clicks go to the window and
+// from there to the focus widget, against the simulated module on a pseudo-terminal.
 #include "terminal/globals.h"
 #include "terminal/main.h"
-#include "terminal/rs232exchange.h"
 
 #include "platform/ui.h"
 #include "platform/version.h"
-#include "tests/support/fakeclock.h"
 #include "tests/support/simport.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QDir>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QTabWidget>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -28,13 +28,13 @@ using testsupport::writeFile;
 namespace {
 
 constexpr int Com = 7;
+constexpr const char* Identification = "HVSIM,HV-4000 Test Module,SN 000042,FW 1.07";
 
 struct MainWindowTest : ::testing::Test {
     testsupport::TempDir cwd;
     std::string oldCwd = std::filesystem::current_path().string();
     testsupport::SimPort port{Com};
-    testsupport::ScaledClock clock{5};
-    platform::ScopedClock useClock{clock};
+    // The module runs on a thread in real time, and so does the program's clock here.
     std::vector<QString> messages;
     std::vector<QString> openedFolders;
     std::unique_ptr<TfrmMain> w;
@@ -66,21 +66,48 @@ struct MainWindowTest : ::testing::Test {
         return *w;
     }
 
-    void click(QPushButton* b) { QTest::mouseClick(b, Qt::LeftButton); }
-
-    void initCom(int com = Com)
+    // ---- input as the window system delivers it ----
+    QWindow* window() const { return w->windowHandle(); }
+    static QWidget* focus() { return QApplication::focusWidget(); }
+    void press(Qt::Key key, Qt::KeyboardModifiers mods = Qt::NoModifier) { QTest::keyClick(window(), key, mods); }
+    void alt(Qt::Key key) { press(key, Qt::AltModifier); }
+    void type(const QString& text)
     {
-        w->tabsInitialization->setCurrentIndex(TfrmMain::TabRs232);
-        w->txtComPort->setEditText(QString::number(com));
+        ASSERT_NE(focus(), nullptr);
+        QTest::keyClicks(focus(), text);
+    }
+    // A left click at the middle of a control (a check box: at its box), through the window.
+    void click(QWidget* control)
+    {
+        const QPoint at = qobject_cast<QCheckBox*>(control) ? QPoint(6, control->height() / 2) : control->rect().center();
+        QTest::mouseClick(window(), Qt::LeftButton, Qt::NoModifier, control->mapTo(w.get(), at));
+    }
+    // Tab until the control has the focus, as a user would.
+    bool tabTo(QWidget* control)
+    {
+        for (int i = 0; i < 60 && focus() != control; ++i)
+            press(Qt::Key_Tab);
+        return focus() == control;
+    }
+    // The command box by its accelerator, its text replaced by typing.
+    void typeCommand(const QString& command)
+    {
+        alt(Qt::Key_M);
+        press(Qt::Key_A, Qt::ControlModifier);
+        type(command);
+    }
+
+    void initCom()
+    {
+        alt(Qt::Key_1);
         click(w->btnInit);
     }
 
     // Types a command into the command box and presses Enter.
     void query(const QString& command)
     {
-        w->txtCmd->lineEdit()->clear();
-        QTest::keyClicks(w->txtCmd->lineEdit(), command);
-        QTest::keyClick(w->txtCmd->lineEdit(), Qt::Key_Return);
+        typeCommand(command);
+        press(Qt::Key_Return);
     }
 
     void reply(const std::string& raw)
@@ -158,9 +185,23 @@ TEST_F(MainWindowTest, ComesUpWithTheControlsInTheirStartStates)
     EXPECT_EQ(f.cbFilament->currentText(), "Filament 1");
     EXPECT_EQ(f.lblBytesRcvd->text(), "0");
     EXPECT_EQ(f.FileOpenDlg.title, "Skript laden");
-    // The COM list comes from the map and the COM box has the focus.
-    EXPECT_EQ(f.txtComPort->currentText(), QString::number(Com));
-    EXPECT_TRUE(f.txtComPort->lineEdit()->hasFocus());
+    // The COM list comes from the map and the COM box has the focus, its text selected.
+    EXPECT_EQ(f.txtComPort->currentText(), "7");
+    EXPECT_EQ(focus(), f.txtComPort);
+    EXPECT_EQ(f.txtComPort->lineEdit()->selectedText(), "7");
+}
+
+TEST_F(MainWindowTest, OpensCentredOnTheScreen)
+{
+    auto& f = open();
+    const QRect screen = f.screen()->availableGeometry();
+    const QRect frame = f.frameGeometry();
+    EXPECT_LE(std::abs(frame.center().x() - screen.center().x()), 1);
+    if (frame.height() <= screen.height()) {
+        EXPECT_LE(std::abs(frame.center().y() - screen.center().y()), 1);
+    } else { // taller than the screen: the caption stays on it
+        EXPECT_EQ(frame.top(), screen.top());
+    }
 }
 
 TEST_F(MainWindowTest, CaptionWithoutVersionBlockStillReadsTheCommandLine)
@@ -189,14 +230,14 @@ TEST_F(MainWindowTest, InitAndQuitSwitchTheControlsOnTheRs232Tab)
     EXPECT_TRUE(ActivePort->IsOpen());
     EXPECT_EQ(CommandDelay, 10);
     expectEnabled(f, Rs232Link);
-    EXPECT_TRUE(f.txtCmd->lineEdit()->hasFocus());
+    EXPECT_EQ(focus(), f.txtCmd);
     EXPECT_EQ(f.txtCmd->lineEdit()->selectedText(), "*IDN?");
 
     click(f.btnQuit);
     EXPECT_FALSE(ActivePort);
     expectEnabled(f, NoLink);
-    EXPECT_TRUE(f.txtComPort->lineEdit()->hasFocus());
-    EXPECT_EQ(f.txtComPort->lineEdit()->selectedText(), QString::number(Com));
+    EXPECT_EQ(focus(), f.txtComPort);
+    EXPECT_EQ(f.txtComPort->lineEdit()->selectedText(), "7");
     // The port is free again for other programs.
     bool ok = false;
     CRS232 other(Com, 9600, ok);
@@ -229,19 +270,27 @@ TEST_F(MainWindowTest, InitFailuresLeaveTheWindowUsable)
     }
     // A COM number that is not a number: the conversion error, no new port object.
     CRS232* before = ActivePort.get();
-    f.txtComPort->setEditText("x3");
+    click(f.txtComPort);
+    press(Qt::Key_A, Qt::ControlModifier);
+    type("x3");
     click(f.btnInit);
     ASSERT_EQ(messages.size(), 2u);
     EXPECT_EQ(messages[1], "'x3' is not a valid integer value");
     EXPECT_EQ(ActivePort.get(), before);
     // A Delay field that is not a number stops Init after its first step.
-    f.txtDelay->setText("");
+    f.txtComPort->setEditText("7");
+    alt(Qt::Key_2);
+    click(f.txtDelay);
+    press(Qt::Key_A, Qt::ControlModifier);
+    press(Qt::Key_Delete);
     initCom();
     ASSERT_EQ(messages.size(), 3u);
     EXPECT_EQ(messages[2], "'' is not a valid integer value");
     expectEnabled(f, FailedInit);
     // Corrected, Init goes through.
-    f.txtDelay->setText(" 25");
+    alt(Qt::Key_2);
+    click(f.txtDelay);
+    type(" 25");
     initCom();
     EXPECT_EQ(messages.size(), 3u);
     EXPECT_EQ(CommandDelay, 25);
@@ -254,12 +303,12 @@ TEST_F(MainWindowTest, QueryWithEnterLogsTheAnswerInBlackAndKeepsTheHistory)
     initCom();
     query("*idn?");
     ASSERT_EQ(f.txtLog->lineCount(), 1);
-    EXPECT_EQ(lastLog(), sim::DefaultIdentification);
+    EXPECT_EQ(lastLog(), Identification);
     EXPECT_EQ(lastColour(), 0u);
-    EXPECT_EQ(bytes(), QString::number(std::strlen(sim::DefaultIdentification) + 2));
+    EXPECT_EQ(bytes(), "45");
     EXPECT_EQ(port.module().lines(), std::vector<std::string>{"*IDN?"});
     EXPECT_EQ(history(), QStringList{"*IDN?"});
-    EXPECT_TRUE(f.txtCmd->lineEdit()->hasFocus());
+    EXPECT_EQ(focus(), f.txtCmd);
     EXPECT_EQ(f.txtCmd->lineEdit()->selectedText(), "*IDN?");
 
     query("VOLT 100");
@@ -270,67 +319,192 @@ TEST_F(MainWindowTest, QueryWithEnterLogsTheAnswerInBlackAndKeepsTheHistory)
     EXPECT_EQ(port.module().lines().size(), 3u); // one exchange per Query
 }
 
+TEST_F(MainWindowTest, EnterInTheCommandBoxDoesNothingWhileQueryIsDisabled)
+{
+    auto& f = open();
+    typeCommand("volt?");
+    ASSERT_EQ(focus(), f.txtCmd);
+    press(Qt::Key_Return);
+    press(Qt::Key_Enter, Qt::KeypadModifier);
+    EXPECT_EQ(f.txtLog->lineCount(), 0);
+    EXPECT_TRUE(messages.empty());
+    EXPECT_EQ(history(), QStringList());
+    EXPECT_EQ(f.txtCmd->currentText(), "VOLT?");
+    EXPECT_TRUE(port.module().lines().empty());
+    expectEnabled(f, NoLink);
+}
+
+TEST_F(MainWindowTest, EnterInEachAddressBoxRunsInitForItsTab)
+{
+    auto& f = open();
+    // COM box: it has the focus at start.
+    ASSERT_EQ(focus(), f.txtComPort);
+    press(Qt::Key_Return);
+    ASSERT_TRUE(ActivePort && ActivePort->IsOpen());
+    expectEnabled(f, Rs232Link);
+    EXPECT_EQ(f.txtLog->lineCount(), 0); // Enter did not also run Query
+    EXPECT_TRUE(port.module().lines().empty());
+    click(f.btnQuit);
+
+    // IP address and TCP port, with Return and with the keypad's Enter.
+    alt(Qt::Key_3);
+    click(f.txtTcpPort);
+    press(Qt::Key_A, Qt::ControlModifier);
+    type("x1");
+    press(Qt::Key_Return);
+    ASSERT_EQ(messages.size(), 1u); // a port that is not a number stops Init
+    EXPECT_EQ(messages[0], "'x1' is not a valid integer value");
+    EXPECT_TRUE(f.btnInit->isEnabled());
+    press(Qt::Key_A, Qt::ControlModifier);
+    type("10002");
+    press(Qt::Key_Enter, Qt::KeypadModifier);
+    EXPECT_EQ(f.sock->Address, "192.168.1.10");
+    EXPECT_EQ(f.sock->Port, 10002);
+    EXPECT_FALSE(f.sock->Active()); // the first Talk connects
+    EXPECT_FALSE(f.btnInit->isEnabled());
+    EXPECT_FALSE(f.tabsInitialization->isEnabled());
+    EXPECT_TRUE(f.btnTalk->isEnabled());
+    click(f.btnQuit);
+    EXPECT_EQ(focus(), f.txtIpAddr);
+    EXPECT_FALSE(f.btnUpdate->isEnabled()); // only an RS-232 Quit gives it back
+
+    press(Qt::Key_A, Qt::ControlModifier);
+    type("10.0.0.9");
+    press(Qt::Key_Return);
+    EXPECT_EQ(f.sock->Address, "10.0.0.9");
+    EXPECT_FALSE(f.btnInit->isEnabled());
+    click(f.btnQuit);
+
+    // GPIB address: without a driver library Init fails with its message.
+    testsupport::ScopedEnv noLibrary("VOLTDESK_GPIB_LIBRARY", "/nonexistent/libgpib.so");
+    alt(Qt::Key_2);
+    click(f.txtGpibAddr);
+    ASSERT_EQ(focus(), f.txtGpibAddr);
+    press(Qt::Key_Enter, Qt::KeypadModifier);
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[1], "Error: Init GPIB!");
+    EXPECT_EQ(GpibDevice, -1);
+}
+
+TEST_F(MainWindowTest, EnterOnAFocusedButtonRunsThatButtonNotQuery)
+{
+    writeFile(cwd.file("history.txt"), "");
+    auto& f = open();
+    initCom();
+    // Talk: the command goes out once, and the focus stays on Talk (Query would take
+    // it to the command box).
+    ASSERT_TRUE(tabTo(f.btnTalk));
+    press(Qt::Key_Return);
+    EXPECT_EQ(port.module().lines(), std::vector<std::string>{"*IDN?"});
+    EXPECT_EQ(focus(), f.btnTalk);
+
+    // Save Log to File: the file, and nothing sent.
+    ASSERT_TRUE(tabTo(f.btnSave));
+    press(Qt::Key_Return);
+    EXPECT_EQ(QDir(QString::fromStdString(cwd.path())).entryList({"LOG_*.TXT"}).size(), 1);
+    EXPECT_EQ(port.module().lines().size(), 1u);
+
+    // Quit: the link closes and nothing is sent.
+    ASSERT_TRUE(tabTo(f.btnQuit));
+    press(Qt::Key_Return);
+    EXPECT_FALSE(ActivePort);
+    expectEnabled(f, NoLink);
+    EXPECT_EQ(port.module().lines().size(), 1u);
+}
+
+// Every accelerator fires while its control is enabled; while it is disabled, and for
+// a letter that no control has, Alt+key does nothing and types nothing.
+TEST_F(MainWindowTest, AcceleratorsFireOnlyForEnabledControlsAndAltNeverTypes)
+{
+    auto& f = open();
+    AddLogLine(&f, "old", 0);
+    ASSERT_EQ(focus(), f.txtComPort);
+    // No link: Quit, Talk, Listen and Query are disabled.
+    for (Qt::Key k : {Qt::Key_U, Qt::Key_T, Qt::Key_L, Qt::Key_Q, Qt::Key_X, Qt::Key_5, Qt::Key_Space})
+        alt(k);
+    EXPECT_EQ(f.txtComPort->currentText(), "7");
+    EXPECT_TRUE(port.module().lines().empty());
+    EXPECT_TRUE(messages.empty());
+    expectEnabled(f, NoLink);
+    // The pages while the tab control is enabled.
+    alt(Qt::Key_2);
+    EXPECT_EQ(f.tabsInitialization->currentIndex(), 1);
+    alt(Qt::Key_3);
+    EXPECT_EQ(f.tabsInitialization->currentIndex(), 2);
+    alt(Qt::Key_1);
+    EXPECT_EQ(f.tabsInitialization->currentIndex(), 0);
+    // Clear Log, and Co&mmand: the command box.
+    alt(Qt::Key_C);
+    EXPECT_EQ(f.txtLog->lineCount(), 0);
+    alt(Qt::Key_M);
+    EXPECT_EQ(focus(), f.txtCmd);
+    alt(Qt::Key_Z);
+    EXPECT_EQ(f.txtCmd->currentText(), "*IDN?");
+    // Init.
+    click(f.txtComPort);
+    alt(Qt::Key_I);
+    ASSERT_TRUE(ActivePort && ActivePort->IsOpen());
+    EXPECT_EQ(focus(), f.txtCmd);
+
+    // A link: Init, the pages and Listen (RS-232) are disabled.
+    for (Qt::Key k : {Qt::Key_I, Qt::Key_2, Qt::Key_3, Qt::Key_L, Qt::Key_W})
+        alt(k);
+    EXPECT_EQ(f.txtCmd->currentText(), "*IDN?");
+    EXPECT_EQ(f.tabsInitialization->currentIndex(), 0);
+    EXPECT_TRUE(port.module().lines().empty());
+    press(Qt::Key_Return);
+    EXPECT_EQ(port.module().lines(), std::vector<std::string>{"*IDN?"});
+    // Talk and Query.
+    alt(Qt::Key_T);
+    EXPECT_EQ(port.module().lines().size(), 2u);
+    alt(Qt::Key_Q);
+    EXPECT_EQ(port.module().lines().size(), 3u);
+    EXPECT_EQ(f.txtLog->lineCount(), 3);
+    // Quit.
+    alt(Qt::Key_U);
+    EXPECT_FALSE(ActivePort);
+    expectEnabled(f, NoLink);
+    EXPECT_EQ(focus(), f.txtComPort);
+}
+
 TEST_F(MainWindowTest, HistoryMovesASentCommandToTheEnd)
 {
     auto& f = open();
     f.txtCmd->addItems({"a", "B", "C"});
     initCom();
-    f.txtCmd->lineEdit()->clear();
-    QTest::keyClicks(f.txtCmd->lineEdit(), "a");
+    typeCommand("a");
     EXPECT_EQ(f.txtCmd->currentText(), "A"); // the box takes upper case only
-    f.btnTalk->setFocus();
-    click(f.btnTalk);
+    ASSERT_TRUE(tabTo(f.btnTalk));
+    press(Qt::Key_Space);
     // The search ignores case: the old "a" goes, "A" comes last.
     EXPECT_EQ(history(), QStringList({"B", "C", "A"}));
     EXPECT_EQ(f.txtCmd->currentIndex(), 2);
     // Talk does not move the focus, nor log the command itself.
-    EXPECT_TRUE(f.btnTalk->hasFocus());
+    EXPECT_EQ(focus(), f.btnTalk);
     EXPECT_EQ(f.txtLog->lineCount(), 1);
 
     // Typed letters outside ASCII keep their Latin-1 bytes on the wire.
-    f.txtCmd->lineEdit()->clear();
+    typeCommand("");
+    press(Qt::Key_Delete);
     for (QChar c : QString::fromLatin1("volt 5\xB5" "a\xE9")) // keyClicks takes ASCII only
-        QTest::sendKeyEvent(QTest::Click, f.txtCmd->lineEdit(), Qt::Key_unknown, QString(c), Qt::NoModifier);
+        QTest::sendKeyEvent(QTest::Click, focus(), Qt::Key_unknown, QString(c), Qt::NoModifier);
     EXPECT_EQ(f.txtCmd->currentText(), QString::fromLatin1("VOLT 5\xB5" "A\xC9"));
     click(f.btnTalk);
     EXPECT_EQ(port.module().lines().back(), "VOLT 5\xB5" "A\xC9");
 }
 
-TEST_F(MainWindowTest, TalkReadsAnswersAsTheyArrive)
+TEST_F(MainWindowTest, TalkLogsTheAnswerBytesAsLatin1)
 {
     auto& f = open();
     initCom();
-    struct Case {
-        std::string raw;
-        int pieces;
-        const char* log;
-        const char* count;
-    };
-    const Case cases[] = {
-        {"OK\r\n", 1, "OK", "4"},
-        {"OK\r\n", 2, "OK", "4"},          // O, then K CR LF after a pause
-        {"A\r\nB\r\n", 1, "A", "6"},
-        {"ABC", 1, "ABC", "3"},             // no CR LF: ends by the poll count
-        {std::string("\xB5V\0X\xFF\r\n", 7), 1, nullptr, "7"},
-    };
-    for (const auto& c : cases) {
-        sim::SerialFaults fl;
-        fl.useRawReply = true;
-        fl.rawReply = c.raw;
-        fl.answerPieces = c.pieces;
-        fl.pieceGapMs = 20;
-        port.module().setFaults(fl);
-        click(f.btnTalk);
-        if (c.log)
-            EXPECT_EQ(lastLog(), c.log) << c.raw;
-        else
-            EXPECT_EQ(lastLog(), QString::fromLatin1("\xB5V\0X\xFF", 5));
-        EXPECT_EQ(lastColour(), 0u);
-        EXPECT_EQ(bytes(), c.count) << c.raw;
-    }
+    reply(std::string("\xB5V\0X\xFF\r\nrest", 11));
+    click(f.btnTalk);
+    EXPECT_EQ(lastLog(), QString::fromLatin1("\xB5V\0X\xFF", 5));
+    EXPECT_EQ(lastColour(), 0u);
+    EXPECT_EQ(bytes(), "11");
 }
 
-TEST_F(MainWindowTest, TalkGivesUpAfterEightyQuietPolls)
+TEST_F(MainWindowTest, NoAnswerLogsCommandSentWithByteCountZero)
 {
     auto& f = open();
     initCom();
@@ -338,69 +512,15 @@ TEST_F(MainWindowTest, TalkGivesUpAfterEightyQuietPolls)
     silent.noAnswer = true;
     port.module().setFaults(silent);
     f.lblBytesRcvd->setText("9");
-    clock.clear();
     click(f.btnTalk);
     EXPECT_EQ(lastLog(), "<Command sent>");
+    EXPECT_EQ(lastColour(), 0u);
     EXPECT_EQ(bytes(), "0");
-    EXPECT_EQ(clock.sleepCount(terminal::AnswerPollMs), 80u);
-
-    reply("ABC");
-    clock.clear();
-    click(f.btnTalk);
-    EXPECT_EQ(lastLog(), "ABC");
-    // Counted from the poll that brought the bytes.
-    EXPECT_GE(clock.sleepCount(terminal::AnswerPollMs), 80u);
-    EXPECT_LE(clock.sleepCount(terminal::AnswerPollMs), 82u);
-}
-
-TEST_F(MainWindowTest, AModuleThatNeverEndsItsLineCannotHoldTheWindow)
-{
-    auto& f = open();
-    initCom();
-    sim::SerialFaults stream;
-    stream.useRawReply = true;
-    stream.rawReply = std::string(1500, 'S');
-    stream.answerPieces = 1500;
-    stream.pieceGapMs = 2; // a byte about every poll
-    port.module().setFaults(stream);
-    clock.clear();
-    click(f.btnTalk);
-    EXPECT_EQ(clock.sleepCount(terminal::AnswerPollMs), std::size_t(terminal::AnswerPollCeiling));
-    EXPECT_EQ(lastLog(), QString(terminal::AnswerLimit, 'S'));
-    EXPECT_EQ(bytes(), QString::number(terminal::AnswerLimit));
-}
-
-TEST_F(MainWindowTest, RvxCompatibilityReadsTheLineAfterTheAcknowledgement)
-{
-    auto& f = open();
-    initCom();
-    f.cbRVX->setChecked(true);
-
-    reply("X\r\nY\r\n");
-    click(f.btnTalk);
-    EXPECT_EQ(lastLog(), "Y");
-    EXPECT_EQ(bytes(), "3");
-
-    reply("X\r\n");
-    clock.clear();
-    click(f.btnTalk);
-    EXPECT_EQ(lastLog(), "<Command sent>");
-    EXPECT_EQ(bytes(), "0");
-    EXPECT_GE(clock.sleepCount(terminal::AnswerPollMs), 51u);
-    EXPECT_LE(clock.sleepCount(terminal::AnswerPollMs), 53u);
-
-    sim::SerialFaults silent;
-    silent.noAnswer = true;
-    port.module().setFaults(silent);
-    clock.clear();
-    click(f.btnTalk);
-    EXPECT_EQ(lastLog(), "<Command sent>");
-    EXPECT_EQ(clock.sleepCount(terminal::AnswerPollMs), 80u); // no second read
 }
 
 TEST_F(MainWindowTest, AnEchoFailureLogsNoCommunicationInRed)
 {
-    auto& f = open();
+    auto& f = open({"voltdesk", "mrtq"});
     initCom();
     f.lblBytesRcvd->setText("12");
     sim::SerialFaults f1;
@@ -412,9 +532,12 @@ TEST_F(MainWindowTest, AnEchoFailureLogsNoCommunicationInRed)
     EXPECT_EQ(bytes(), "12");
 
     // A module that has gone away fails the write itself.
+    click(f.btnQuit);
+    click(f.cbNoEcho);
+    ASSERT_TRUE(f.cbNoEcho->isChecked());
+    initCom();
     port.module().setFaults({});
     port.module().stop();
-    f.cbNoEcho->setChecked(true);
     click(f.btnTalk);
     EXPECT_EQ(lastLog(), "<No Communication>");
     EXPECT_EQ(lastColour(), 255u);
@@ -423,16 +546,16 @@ TEST_F(MainWindowTest, AnEchoFailureLogsNoCommunicationInRed)
 TEST_F(MainWindowTest, NoEchoSendsAPlainWrite)
 {
     auto& f = open({"voltdesk", "mrtq"});
+    click(f.cbNoEcho);
     initCom();
     sim::SerialFaults quiet;
     quiet.noEcho = true;
     port.module().setFaults(quiet);
-    f.cbNoEcho->setChecked(true);
     query("*IDN?");
-    EXPECT_EQ(lastLog(), sim::DefaultIdentification);
+    EXPECT_EQ(lastLog(), Identification);
 }
 
-TEST_F(MainWindowTest, ALongCommandIsCutSoThatCrLfStillFits)
+TEST_F(MainWindowTest, ALongCommandIsCutSoThatCrLfStillFitsButKeptWholeInTheHistory)
 {
     auto& f = open();
     initCom();
@@ -470,7 +593,9 @@ TEST_F(MainWindowTest, AReadOnlyHistoryIsLoadedButNeverRewritten)
     open().txtCmd->addItem("B");
     EXPECT_EQ(history(), QStringList({"A", "B"}));
     w->close();
-    EXPECT_EQ(readFile(cwd.file("history.txt")), "A\r\n");
+    if (::geteuid() != 0) { // root writes read-only files all the same
+        EXPECT_EQ(readFile(cwd.file("history.txt")), "A\r\n");
+    }
 }
 
 TEST_F(MainWindowTest, ComPortListFollowsTheMapAndIsRebuiltOnDropDown)
@@ -483,26 +608,30 @@ TEST_F(MainWindowTest, ComPortListFollowsTheMapAndIsRebuiltOnDropDown)
     EXPECT_EQ(items, QStringList({"3", "1", "3", "MODEM"}));
     EXPECT_EQ(f.txtComPort->currentText(), "3");
 
-    f.txtComPort->setEditText("12");
+    type("12");
     writeFile(port.mapFile(), "/dev/y COM4\n");
-    f.txtComPort->showPopup();
+    press(Qt::Key_Down, Qt::AltModifier); // drops the list down
     EXPECT_EQ(f.txtComPort->count(), 1);
     EXPECT_EQ(f.txtComPort->currentText(), "4");
     f.txtComPort->hidePopup();
 }
 
-TEST_F(MainWindowTest, SaveLogWritesEveryLineAndClearLogEmptiesIt)
+TEST_F(MainWindowTest, SaveLogWritesEveryLineWholeAndClearLogEmptiesIt)
 {
     auto& f = open();
     AddLogLine(&f, "first", 0);
     AddLogLine(&f, QString::fromLatin1("\xB5 second\xFF", 9), 255);
+    const QString longLine = QString(254, 'L') + "E";
+    AddLogLine(&f, longLine, 0);
+    AddLogLine(&f, "X\nY\rZ", 0);
     EXPECT_EQ(f.txtLog->lineColour(1), 255u);
     click(f.btnSave);
     EXPECT_TRUE(messages.empty());
     QStringList logs = QDir(QString::fromStdString(cwd.path())).entryList({"LOG_*.TXT"});
     ASSERT_EQ(logs.size(), 1);
     EXPECT_TRUE(QRegularExpression("^LOG_\\d{4}_\\d\\d_\\d\\d_\\d\\d_\\d\\d\\.TXT$").match(logs[0]).hasMatch());
-    EXPECT_EQ(readFile(cwd.file(logs[0].toStdString())), "first\r\n\xB5 second\xFF\r\n");
+    EXPECT_EQ(readFile(cwd.file(logs[0].toStdString())),
+              "first\r\n\xB5 second\xFF\r\n" + std::string(254, 'L') + "E\r\nX\nY\rZ\r\n");
 
     // An unwritable folder: the error box, and the log keeps its lines.
     std::filesystem::remove(cwd.file(logs[0].toStdString()));
@@ -513,43 +642,12 @@ TEST_F(MainWindowTest, SaveLogWritesEveryLineAndClearLogEmptiesIt)
     click(f.btnSave);
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_TRUE(messages[0].startsWith("Cannot create file")) << messages[0].toStdString();
-    EXPECT_EQ(f.txtLog->lineCount(), 2);
+    EXPECT_EQ(f.txtLog->lineCount(), 4);
 
     f.lblBytesRcvd->setText("44");
     click(f.btnClearLog);
     EXPECT_EQ(f.txtLog->lineCount(), 0);
     EXPECT_EQ(f.lblBytesRcvd->text(), "0");
-}
-
-TEST_F(MainWindowTest, EnterInAnAddressBoxRunsInitForItsTab)
-{
-    auto& f = open();
-    f.tabsInitialization->setCurrentIndex(TfrmMain::TabEthernet);
-    f.txtTcpPort->setText("x1");
-    QTest::keyClick(f.txtTcpPort, Qt::Key_Return);
-    ASSERT_EQ(messages.size(), 1u); // a port that is not a number stops Init
-    EXPECT_EQ(messages[0], "'x1' is not a valid integer value");
-    EXPECT_TRUE(f.btnInit->isEnabled());
-    f.txtTcpPort->setText("10002");
-    QTest::keyClick(f.txtTcpPort, Qt::Key_Return);
-    EXPECT_EQ(f.ethernet->sock->Address, "192.168.1.10");
-    EXPECT_EQ(f.ethernet->sock->Port, 10002);
-    EXPECT_FALSE(f.ethernet->sock->Active()); // the first Talk connects
-    EXPECT_FALSE(f.btnInit->isEnabled());
-    EXPECT_FALSE(f.tabsInitialization->isEnabled());
-    EXPECT_TRUE(f.btnTalk->isEnabled());
-    click(f.btnQuit);
-    EXPECT_TRUE(f.txtIpAddr->hasFocus());
-    EXPECT_FALSE(f.btnUpdate->isEnabled()); // only an RS-232 Quit gives it back
-
-    f.tabsInitialization->setCurrentIndex(TfrmMain::TabRs232);
-    f.txtComPort->setEditText(QString::number(Com));
-    QTest::keyClick(f.txtComPort->lineEdit(), Qt::Key_A);
-    EXPECT_TRUE(f.btnInit->isEnabled());
-    f.txtComPort->setEditText(QString::number(Com));
-    QTest::keyClick(f.txtComPort->lineEdit(), Qt::Key_Return);
-    EXPECT_TRUE(ActivePort && ActivePort->IsOpen());
-    EXPECT_TRUE(f.txtLog->lineCount() == 0); // Enter did not also run Query
 }
 
 TEST_F(MainWindowTest, DeviceManagerOpensTheFolderOfTheSerialPortMap)
