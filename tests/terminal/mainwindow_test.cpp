@@ -358,9 +358,9 @@ TEST_F(MainWindowTest, EnterInEachAddressBoxRunsInitForItsTab)
     press(Qt::Key_A, Qt::ControlModifier);
     type("10002");
     press(Qt::Key_Enter, Qt::KeypadModifier);
-    EXPECT_EQ(f.sock->Address, "192.168.1.10");
-    EXPECT_EQ(f.sock->Port, 10002);
-    EXPECT_FALSE(f.sock->Active()); // the first Talk connects
+    EXPECT_EQ(f.ethernet->sock->Address, "192.168.1.10");
+    EXPECT_EQ(f.ethernet->sock->Port, 10002);
+    EXPECT_FALSE(f.ethernet->sock->Active()); // the first Talk connects
     EXPECT_FALSE(f.btnInit->isEnabled());
     EXPECT_FALSE(f.tabsInitialization->isEnabled());
     EXPECT_TRUE(f.btnTalk->isEnabled());
@@ -371,7 +371,7 @@ TEST_F(MainWindowTest, EnterInEachAddressBoxRunsInitForItsTab)
     press(Qt::Key_A, Qt::ControlModifier);
     type("10.0.0.9");
     press(Qt::Key_Return);
-    EXPECT_EQ(f.sock->Address, "10.0.0.9");
+    EXPECT_EQ(f.ethernet->sock->Address, "10.0.0.9");
     EXPECT_FALSE(f.btnInit->isEnabled());
     click(f.btnQuit);
 
