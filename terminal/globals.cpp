@@ -2,9 +2,7 @@
 
 TfrmMain* frmMain = nullptr;
 TfrmFactory* frmFactory = nullptr;
-std::unique_ptr<CRS232> ActivePort;
-std::int32_t GpibDevice = 0;
-std::int32_t CommandDelay = 0;
+terminal::Link ActiveLink;
 bool EthernetScriptActive = false;
 bool FactoryMode = false;
 QString ScriptFolder = ".";
@@ -15,9 +13,7 @@ QString SocketExpected;
 
 void ResetMainUnitGlobals()
 {
-    ActivePort.reset();
-    GpibDevice = 0;
-    CommandDelay = 0;
+    ActiveLink.reset();
     EthernetScriptActive = false;
     FactoryMode = false;
     ScriptFolder = ".";

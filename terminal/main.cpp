@@ -260,7 +260,7 @@ void TfrmMain::FormClose(QObject*)
         if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
             file.write(terminal::FormatHistory(entries));
     }
-    ActivePort.reset();
+    ActiveLink.releasePort();
 }
 
 void FillComPortList(TfrmMain* form)
@@ -326,17 +326,19 @@ void TfrmMain::btnInitClick(QObject*)
 {
     btnListen->setEnabled(false);
     btnUpdate->setEnabled(false);
-    CommandDelay = platform::StrToInt(txtDelay->text());
+    ActiveLink.setCommandDelay(platform::StrToInt(txtDelay->text()));
 
-    switch (tabsInitialization->currentIndex()) {
-    case TabGpib:
+    // Which link is open is decided here, once.
+    const terminal::LinkKind kind = terminal::LinkKindOfTab(tabsInitialization->currentIndex());
+    switch (kind) {
+    case terminal::LinkKind::Gpib:
         if (!initGpib())
             return;
         break;
-    case TabRs232: {
+    case terminal::LinkKind::Rs232: {
         const int com = platform::StrToInt(txtComPort->currentText());
         bool opened = false;
-        ActivePort = std::make_unique<CRS232>(com, Rs232Baud, opened);
+        ActiveLink.setPort(std::make_unique<CRS232>(com, Rs232Baud, opened));
         if (!opened) {
             platform::ui::showMessage(
                 QStringLiteral("Error: Init RS-232!\n\nMaybe COM Port %1 is used by other Application?").arg(com));
@@ -345,12 +347,13 @@ void TfrmMain::btnInitClick(QObject*)
         btnFactory->setEnabled(FactoryMode);
         break;
     }
-    default:
+    case terminal::LinkKind::Ethernet:
         if (!initEthernet())
             return;
         break;
     }
 
+    ActiveLink.open(kind);
     btnTest->setEnabled(true);
     btnTalk->setEnabled(true);
     btnQuery->setEnabled(true);
@@ -365,19 +368,20 @@ void TfrmMain::btnQuitClick(QObject*)
     tabsInitialization->setEnabled(true);
     if (sock->Active())
         sock->Close();
-    switch (tabsInitialization->currentIndex()) {
-    case TabGpib:
+    switch (linkKind()) {
+    case terminal::LinkKind::Gpib:
         quitGpib();
         break;
-    case TabRs232:
+    case terminal::LinkKind::Rs232:
         btnUpdate->setEnabled(true);
-        ActivePort.reset();
+        ActiveLink.releasePort();
         focusAndSelect(txtComPort);
         break;
-    default:
+    case terminal::LinkKind::Ethernet:
         quitEthernet();
         break;
     }
+    ActiveLink.close();
     btnInit->setEnabled(true);
     for (QPushButton* b : {btnTest, btnQuit, btnTalk, btnListen, btnQuery, btnFactory})
         b->setEnabled(false);
@@ -397,47 +401,62 @@ void TfrmMain::btnTalkClick(QObject*)
     EthernetScriptActive = false;
     const QString text = txtCmd->currentText();
     addToHistory(text);
-    const QByteArray command = text.toLatin1();
-    switch (tabsInitialization->currentIndex()) {
-    case TabGpib:
+    const QByteArray latin1 = text.toLatin1();
+    const std::string command(latin1.constData(), static_cast<std::size_t>(latin1.size()));
+    switch (linkKind()) {
+    case terminal::LinkKind::Gpib:
         talkGpib(command);
         break;
-    case TabRs232:
+    case terminal::LinkKind::Rs232:
         talkRs232(command);
         break;
-    default:
+    case terminal::LinkKind::Ethernet:
         talkEthernet();
         break;
     }
 }
 
-void TfrmMain::talkRs232(const QByteArray& command)
+void TfrmMain::talkRs232(const std::string& command)
 {
     WaitCursor busy;
-    const auto answer = terminal::Rs232Exchange(ActivePort.get(), command, cbNoEcho->isChecked(), cbRVX->isChecked());
+    terminal::Rs232Answer answer;
+    {
+        auto exchange = ActiveLink.exchange();
+        answer = terminal::Rs232Exchange(exchange.port(), command, cbNoEcho->isChecked(), cbRVX->isChecked());
+    }
+    const QString text = QString::fromLatin1(answer.text.data(), static_cast<qsizetype>(answer.text.size()));
     if (!answer.sent) {
-        AddLogLine(this, QString::fromLatin1(answer.text), LogColour::Red);
+        AddLogLine(this, text, LogColour::Red);
         return;
     }
     lblBytesRcvd->setText(QString::number(answer.byteCount));
-    AddLogLine(this, QString::fromLatin1(answer.text), LogColour::Black);
+    AddLogLine(this, text, LogColour::Black);
 }
 
 void TfrmMain::btnListenClick(QObject*)
 {
     EthernetScriptActive = false;
-    if (tabsInitialization->currentIndex() == TabGpib)
+    if (linkKind() == terminal::LinkKind::Gpib)
         listenGpib();
 }
 
 void TfrmMain::btnQueryClick(QObject*)
 {
-    btnTalkClick(btnQuery);
-    if (tabsInitialization->currentIndex() == TabGpib) {
+    if (linkKind() == terminal::LinkKind::Gpib) {
+        // One exchange: a script worker cannot read the answer between Talk and Listen.
+        auto exchange = ActiveLink.exchange();
+        btnTalkClick(btnQuery);
         platform::Sleep(QueryListenPauseMs);
         btnListenClick(btnQuery);
+    } else {
+        btnTalkClick(btnQuery);
     }
     focusAndSelect(txtCmd);
+}
+
+terminal::LinkKind TfrmMain::linkKind() const
+{
+    return ActiveLink.openKind().value_or(terminal::LinkKindOfTab(tabsInitialization->currentIndex()));
 }
 
 void TfrmMain::enterRunsInit(int key)

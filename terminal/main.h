@@ -1,11 +1,13 @@
 #pragma once
 // Voltdesk's main window: link set-up on three tabs, interactive commands, the log.
+#include "link.h"
 #include "logview.h"
 #include "platform/clientsocket.h"
 #include "widgets.h"
 
 #include <QWidget>
 #include <cstdint>
+#include <string>
 
 class QCheckBox;
 class QGroupBox;
@@ -129,11 +131,13 @@ private:
     void focusAndSelect(QComboBox* box);
     void focusAndSelect(QLineEdit* edit);
     void addToHistory(const QString& text);
-    void talkRs232(const QByteArray& command);
+    // The open link's kind; with none open, the selected tab's.
+    terminal::LinkKind linkKind() const;
+    void talkRs232(const std::string& command);
 
     // Link branches of the other interfaces.
     bool initGpib();
-    void talkGpib(const QByteArray& command);
+    void talkGpib(const std::string& command);
     void listenGpib();
     void quitGpib();
     bool initEthernet();

@@ -73,7 +73,7 @@ struct GpibTabTest : ::testing::Test {
     }
     std::size_t seen = 0;
 
-    std::string ud() const { return std::to_string(GpibDevice); }
+    std::string ud() const { return std::to_string(ActiveLink.gpibDevice()); }
     QString logLine(int i) const { return w->txtLog->lineText(i); }
 };
 
@@ -105,7 +105,7 @@ TEST_F(GpibTabTest, InitConfiguresTheDeviceAndEnablesListen)
     w->cbUnAddr->setChecked(true);
     init("17");
     EXPECT_TRUE(messages.empty());
-    EXPECT_GT(GpibDevice, 0);
+    EXPECT_GT(ActiveLink.gpibDevice(), 0);
     EXPECT_EQ(newCalls(), (Calls{"ibdev 0 17 0 10 1 0", "ibconfig " + ud() + " 27 1", "ibconfig " + ud() + " 4 1"}));
     EXPECT_TRUE(w->btnListen->isEnabled());
     EXPECT_TRUE(w->btnQuery->isEnabled());
@@ -146,7 +146,7 @@ TEST_F(GpibTabTest, AFullListenBufferIsLoggedWholeAndNotReadPast)
     init("17");
     const std::string value(255, 'X');
     const std::string set = "VOLT " + value;
-    ibwrt(GpibDevice, set.data(), static_cast<long>(set.size()));
+    ibwrt(ActiveLink.gpibDevice(), set.data(), static_cast<long>(set.size()));
     w->txtCmd->setEditText("VOLT?");
     click(w->btnQuery);
     ASSERT_EQ(w->txtLog->lineCount(), 1);
@@ -163,7 +163,7 @@ TEST_F(GpibTabTest, ScanLogsEachListenerInOrderWithoutTouchingTheLink)
     EXPECT_EQ(logLine(0).toStdString(), "5 " + Id);
     EXPECT_EQ(logLine(1).toStdString(), "17 " + Id);
     EXPECT_EQ(w->lblBytesRcvd->text(), "3");
-    EXPECT_EQ(GpibDevice, 0);
+    EXPECT_EQ(ActiveLink.gpibDevice(), 0);
     EXPECT_EQ(clock.sleepCount(100), 2u);
     Calls calls = newCalls();
     ASSERT_GE(calls.size(), 2u);
@@ -183,7 +183,7 @@ TEST_F(GpibTabTest, WithoutADriverLibraryInitFailsAndScanFindsNothing)
     init("0");
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0], "Error: Init GPIB!");
-    EXPECT_EQ(GpibDevice, -1);
+    EXPECT_EQ(ActiveLink.gpibDevice(), -1);
     EXPECT_EQ(w->txtGpibAddr->currentText(), "17");
     EXPECT_TRUE(w->btnInit->isEnabled());
     EXPECT_FALSE(w->btnListen->isEnabled());
@@ -210,11 +210,11 @@ TEST_F(GpibTabTest, DeviceClearAndUnaddressReachTheDriverWithoutALink)
 TEST_F(GpibTabTest, QuitTakesTheDeviceOfflineAndLeavesFirmwareUpdateDisabled)
 {
     init("17");
-    const int device = GpibDevice;
+    const int device = ActiveLink.gpibDevice();
     newCalls();
     click(w->btnQuit);
     EXPECT_EQ(newCalls(), Calls{"ibonl " + std::to_string(device) + " 0"});
-    EXPECT_EQ(GpibDevice, device);
+    EXPECT_EQ(ActiveLink.gpibDevice(), device);
     EXPECT_TRUE(w->txtGpibAddr->lineEdit()->hasFocus());
     EXPECT_EQ(w->txtGpibAddr->lineEdit()->selectedText(), "17");
     EXPECT_FALSE(w->btnUpdate->isEnabled());

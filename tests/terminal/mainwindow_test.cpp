@@ -185,15 +185,15 @@ TEST_F(MainWindowTest, InitAndQuitSwitchTheControlsOnTheRs232Tab)
     auto& f = open();
     initCom();
     EXPECT_TRUE(messages.empty());
-    ASSERT_TRUE(ActivePort);
-    EXPECT_TRUE(ActivePort->IsOpen());
-    EXPECT_EQ(CommandDelay, 10);
+    ASSERT_TRUE(ActiveLink.port());
+    EXPECT_TRUE(ActiveLink.port()->IsOpen());
+    EXPECT_EQ(ActiveLink.commandDelay(), 10);
     expectEnabled(f, Rs232Link);
     EXPECT_TRUE(f.txtCmd->lineEdit()->hasFocus());
     EXPECT_EQ(f.txtCmd->lineEdit()->selectedText(), "*IDN?");
 
     click(f.btnQuit);
-    EXPECT_FALSE(ActivePort);
+    EXPECT_FALSE(ActiveLink.port());
     expectEnabled(f, NoLink);
     EXPECT_TRUE(f.txtComPort->lineEdit()->hasFocus());
     EXPECT_EQ(f.txtComPort->lineEdit()->selectedText(), QString::number(Com));
@@ -224,16 +224,16 @@ TEST_F(MainWindowTest, InitFailuresLeaveTheWindowUsable)
         ASSERT_EQ(messages.size(), 1u);
         EXPECT_EQ(messages[0], "Error: Init RS-232!\n\nMaybe COM Port 7 is used by other Application?");
         expectEnabled(f, FailedInit);
-        ASSERT_TRUE(ActivePort); // kept, with no open port
-        EXPECT_FALSE(ActivePort->IsOpen());
+        ASSERT_TRUE(ActiveLink.port()); // kept, with no open port
+        EXPECT_FALSE(ActiveLink.port()->IsOpen());
     }
     // A COM number that is not a number: the conversion error, no new port object.
-    CRS232* before = ActivePort.get();
+    CRS232* before = ActiveLink.port();
     f.txtComPort->setEditText("x3");
     click(f.btnInit);
     ASSERT_EQ(messages.size(), 2u);
     EXPECT_EQ(messages[1], "'x3' is not a valid integer value");
-    EXPECT_EQ(ActivePort.get(), before);
+    EXPECT_EQ(ActiveLink.port(), before);
     // A Delay field that is not a number stops Init after its first step.
     f.txtDelay->setText("");
     initCom();
@@ -244,7 +244,7 @@ TEST_F(MainWindowTest, InitFailuresLeaveTheWindowUsable)
     f.txtDelay->setText(" 25");
     initCom();
     EXPECT_EQ(messages.size(), 3u);
-    EXPECT_EQ(CommandDelay, 25);
+    EXPECT_EQ(ActiveLink.commandDelay(), 25);
     expectEnabled(f, Rs232Link);
 }
 
@@ -548,7 +548,7 @@ TEST_F(MainWindowTest, EnterInAnAddressBoxRunsInitForItsTab)
     EXPECT_TRUE(f.btnInit->isEnabled());
     f.txtComPort->setEditText(QString::number(Com));
     QTest::keyClick(f.txtComPort->lineEdit(), Qt::Key_Return);
-    EXPECT_TRUE(ActivePort && ActivePort->IsOpen());
+    EXPECT_TRUE(ActiveLink.port() && ActiveLink.port()->IsOpen());
     EXPECT_TRUE(f.txtLog->lineCount() == 0); // Enter did not also run Query
 }
 
@@ -565,7 +565,7 @@ TEST_F(MainWindowTest, ClosingTheWindowReleasesThePort)
     auto& f = open();
     initCom();
     f.close();
-    EXPECT_FALSE(ActivePort);
+    EXPECT_FALSE(ActiveLink.port());
     bool ok = false;
     CRS232 other(Com, 9600, ok);
     EXPECT_TRUE(ok);
