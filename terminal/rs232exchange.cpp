@@ -6,10 +6,8 @@
 #include <algorithm>
 
 namespace terminal {
-namespace {
 
-// One poll: appends what is queued, never beyond the answer limit.
-bool pollInto(CRS232& port, std::string& answer)
+bool PollAnswer(CRS232& port, std::string& answer)
 {
     char buf[PollReadMax];
     std::uint32_t got = 0;
@@ -20,8 +18,6 @@ bool pollInto(CRS232& port, std::string& answer)
     answer.append(buf, std::min<std::size_t>(room, got));
     return true;
 }
-
-} // namespace
 
 std::string CutCommand(const std::string& command, int terminatorLength)
 {
@@ -44,7 +40,7 @@ Rs232Answer Rs232Exchange(CRS232* port, const std::string& command, bool noEcho,
     std::string answer;
     bool endedAtLineEnd = false;
     for (int idle = 0, polls = 0;;) {
-        if (pollInto(*port, answer))
+        if (PollAnswer(*port, answer))
             idle = 0;
         platform::Sleep(AnswerPollMs);
         if (answer.find("\r\n") != std::string::npos) {
@@ -59,7 +55,7 @@ Rs232Answer Rs232Exchange(CRS232* port, const std::string& command, bool noEcho,
     if (rvx && endedAtLineEnd) {
         answer.erase(0, answer.find("\r\n") + 2);
         for (int polls = 0;;) {
-            pollInto(*port, answer);
+            PollAnswer(*port, answer);
             platform::Sleep(AnswerPollMs);
             if (answer.find("\r\n") != std::string::npos || ++polls >= RvxAnswerPolls)
                 break;

@@ -22,6 +22,10 @@ inline constexpr int AnswerPollCeiling = 1000;
 inline constexpr const char* CommandSentText = "<Command sent>";
 inline constexpr const char* NoCommunicationText = "<No Communication>";
 
+// One poll of the port: appends what is queued (at most PollReadMax bytes) to the
+// answer, never beyond AnswerLimit; true when bytes came.
+bool PollAnswer(CRS232& port, std::string& answer);
+
 // Cuts a command so that it and its terminator fit the command line.
 std::string CutCommand(const std::string& command, int terminatorLength);
 
