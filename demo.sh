@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, starts the simulated module on a pseudo-terminal
-# mapped as COM5, and opens Voltdesk beside it. Closing Voltdesk stops the module.
+# mapped as COM5 and on TCP port 10001 of 127.0.0.1, and opens Voltdesk beside it.
+# Closing Voltdesk stops the module.
 set -euo pipefail
 cd "$(dirname "$0")"
 ./tools/install-deps.sh
@@ -14,9 +15,9 @@ if [ -z "${VOLTDESK_SERIALCOMM:-}" ]; then
   export VOLTDESK_SERIALCOMM="$PWD/build-demo/demo-serialcomm"
   : > "$VOLTDESK_SERIALCOMM"
 fi
-build-demo/sim/modulesim --map "$VOLTDESK_SERIALCOMM" --com COM5 &
+build-demo/sim/modulesim --map "$VOLTDESK_SERIALCOMM" --com COM5 --tcp 10001 &
 sim=$!
 trap 'kill $sim 2>/dev/null; wait $sim 2>/dev/null' EXIT
 sleep 0.5
 cd build-demo
-./terminal/voltdesk "$@"
+./terminal/voltdesk --ip 127.0.0.1 "$@"

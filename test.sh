@@ -20,14 +20,18 @@ ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 # not built for ThreadSanitizer), under ThreadSanitizer.
 TSAN_OPTIONS=halt_on_error=1 run_suite build-tsan "thread" -DVOLTDESK_BUILD_GUI=OFF
 
-# libFuzzer: the flasher's argument walk and HEX line reader, a minute each.
+# libFuzzer: the flasher's argument walk and HEX line reader, the script loader and the
+# answer check, a minute each; seed corpora where the tree has them.
 run_fuzz() {
+  local targets=(arguments_fuzz hexline_fuzz loadscript_fuzz checkanswer_fuzz)
   cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
     -DVOLTDESK_FUZZ=ON -DVOLTDESK_BUILD_GUI=OFF
-  cmake --build build-fuzz -j"$jobs" --target arguments_fuzz hexline_fuzz
-  for f in arguments_fuzz hexline_fuzz; do
+  cmake --build build-fuzz -j"$jobs" --target "${targets[@]}"
+  for f in "${targets[@]}"; do
     mkdir -p "build-fuzz/corpus-$f"
-    "build-fuzz/tests/$f" -max_total_time=60 -max_len=20000 -print_final_stats=1 "build-fuzz/corpus-$f"
+    seeds=(tests/*/fuzz/corpus/"$f")
+    [ -d "${seeds[0]}" ] || seeds=()
+    "build-fuzz/tests/$f" -max_total_time=60 -max_len=20000 -print_final_stats=1 "build-fuzz/corpus-$f" "${seeds[@]}"
   done
 }
 run_fuzz

@@ -1,8 +1,5 @@
 #include "clientsocket.h"
 
-#include "errors.h"
-#include "ui.h"
-
 #include <QTcpSocket>
 #include <cerrno>
 
@@ -102,10 +99,9 @@ void ClientSocket::raise(SocketErrorEvent kind, int code)
 {
     if (OnError)
         OnError(kind, code);
-    // Not handled: reported here rather than thrown through the socket's own code.
-    if (code != 0)
-        ui::showException(Exception("Socket error " + std::to_string(code) + " (" +
-                                    socket_->errorString().toStdString() + ")"));
+    // Not handled: handed to the owner rather than thrown through the socket's own code.
+    if (code != 0 && OnUnhandledError)
+        OnUnhandledError(QStringLiteral("Socket error %1 (%2)").arg(code).arg(socket_->errorString()));
 }
 
 } // namespace platform

@@ -38,6 +38,8 @@ public:
     std::function<void()> OnRead;
     // errorCode may be set to 0 to handle the error; otherwise the socket reports it.
     std::function<void(SocketErrorEvent kind, int& errorCode)> OnError;
+    // The socket's own report of an error that OnError left standing; the owner shows it.
+    std::function<void(const QString& message)> OnUnhandledError;
 
 private:
     void onError();

@@ -14,13 +14,10 @@ extern TfrmFactory* frmFactory;
 // The open link: its kind, the COM port in use, the GPIB descriptor (-1 when the
 // open failed) and the milliseconds from the Delay field.
 extern terminal::Link ActiveLink;
-extern bool EthernetScriptActive;
 extern bool FactoryMode;
 extern QString ScriptFolder;
 extern QString FirmwareFolder;
 extern QString HistoryFile;
-extern QString SocketCommand;
-extern QString SocketExpected;
 
 // Back to the start values (the window objects are left alone).
 void ResetMainUnitGlobals();

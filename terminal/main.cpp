@@ -175,9 +175,7 @@ void TfrmMain::buildControls()
     Status = place<QStatusBar>(this, 0, 653, 631, 19);
     Status->setSizeGripEnabled(false);
 
-    sock = new platform::ClientSocket(this);
-    timSocket = new QTimer(this);
-    timSocket->setInterval(10);
+    buildEthernetLink();
 
     connect(btnInit, &QPushButton::clicked, this, [this] { btnInitClick(btnInit); });
     connect(btnQuit, &QPushButton::clicked, this, [this] { btnQuitClick(btnQuit); });
@@ -366,8 +364,7 @@ void TfrmMain::btnInitClick(QObject*)
 void TfrmMain::btnQuitClick(QObject*)
 {
     tabsInitialization->setEnabled(true);
-    if (sock->Active())
-        sock->Close();
+    ethernet->closeSocket();
     switch (linkKind()) {
     case terminal::LinkKind::Gpib:
         quitGpib();
@@ -398,7 +395,7 @@ void TfrmMain::addToHistory(const QString& text)
 
 void TfrmMain::btnTalkClick(QObject*)
 {
-    EthernetScriptActive = false;
+    ethernet->EthernetScriptActive = false;
     const QString text = txtCmd->currentText();
     addToHistory(text);
     const QByteArray latin1 = text.toLatin1();
@@ -435,7 +432,7 @@ void TfrmMain::talkRs232(const std::string& command)
 
 void TfrmMain::btnListenClick(QObject*)
 {
-    EthernetScriptActive = false;
+    ethernet->EthernetScriptActive = false;
     if (linkKind() == terminal::LinkKind::Gpib)
         listenGpib();
 }

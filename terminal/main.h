@@ -1,8 +1,8 @@
 #pragma once
 // Voltdesk's main window: link set-up on three tabs, interactive commands, the log.
 #include "link.h"
+#include "ethernetlink.h"
 #include "logview.h"
-#include "platform/clientsocket.h"
 #include "widgets.h"
 
 #include <QWidget>
@@ -87,8 +87,7 @@ public:
     LogView* txtLog;
     QStatusBar* Status;
     FileOpenDialogSettings FileOpenDlg;
-    platform::ClientSocket* sock;
-    QTimer* timSocket;
+    EthernetLink* ethernet;
 
 public slots:
     void FormCreate(QObject* sender);
@@ -140,6 +139,7 @@ private:
     void talkGpib(const std::string& command);
     void listenGpib();
     void quitGpib();
+    void buildEthernetLink();
     bool initEthernet();
     void talkEthernet();
     void quitEthernet();

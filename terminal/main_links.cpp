@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QTabWidget>
 
 namespace {
@@ -102,19 +103,34 @@ void TfrmMain::cbUnAddrClick(QObject*)
     terminal::GpibSetUnaddress(exchange.gpibDevice(), cbUnAddr->isChecked());
 }
 
+void TfrmMain::buildEthernetLink()
+{
+    ethernet = new EthernetLink(this);
+    ethernet->setCommandSource([this] { return txtCmd->currentText().toLatin1(); });
+    connect(ethernet, &EthernetLink::logLine, this, [this](const QString& text, std::uint32_t colour) {
+        AddLogLine(this, text, colour);
+    });
+    connect(ethernet, &EthernetLink::logCleared, txtLog, &LogView::clear);
+    connect(ethernet, &EthernetLink::bytesReceived, this,
+            [this](qint64 count) { lblBytesRcvd->setText(QString::number(count)); });
+    connect(ethernet, &EthernetLink::statusText, Status, [this](const QString& text) { Status->showMessage(text); });
+    connect(ethernet, &EthernetLink::errorMessage, this, [](const QString& text) { platform::ui::showMessage(text); });
+}
+
 bool TfrmMain::initEthernet()
 {
     // An open connection keeps its address and port; the first Talk connects.
-    if (!sock->Active()) {
-        sock->Address = txtIpAddr->text();
-        sock->Port = platform::StrToInt(txtTcpPort->text());
-    }
+    ethernet->init(txtIpAddr->text(), txtTcpPort->text());
     return true;
 }
 
-void TfrmMain::talkEthernet() {}
+void TfrmMain::talkEthernet()
+{
+    ethernet->talk();
+}
 
 void TfrmMain::quitEthernet()
 {
+    ethernet->stopScriptWalk();
     focusAndSelect(txtIpAddr);
 }

@@ -2,7 +2,7 @@
 # Installs the Debian packages that the build, the tests and the demo need.
 set -euo pipefail
 packages=(cmake g++ make pkg-config qt6-base-dev libboost-regex-dev googletest libgtest-dev
-          srecord clang libclang-rt-14-dev)
+          srecord clang libclang-rt-14-dev xvfb xdotool libx11-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -532,9 +532,9 @@ TEST_F(MainWindowTest, EnterInAnAddressBoxRunsInitForItsTab)
     EXPECT_TRUE(f.btnInit->isEnabled());
     f.txtTcpPort->setText("10002");
     QTest::keyClick(f.txtTcpPort, Qt::Key_Return);
-    EXPECT_EQ(f.sock->Address, "192.168.1.10");
-    EXPECT_EQ(f.sock->Port, 10002);
-    EXPECT_FALSE(f.sock->Active()); // the first Talk connects
+    EXPECT_EQ(f.ethernet->sock->Address, "192.168.1.10");
+    EXPECT_EQ(f.ethernet->sock->Port, 10002);
+    EXPECT_FALSE(f.ethernet->sock->Active()); // the first Talk connects
     EXPECT_FALSE(f.btnInit->isEnabled());
     EXPECT_FALSE(f.tabsInitialization->isEnabled());
     EXPECT_TRUE(f.btnTalk->isEnabled());

@@ -1,0 +1,225 @@
+#!/usr/bin/env bash
+# End-to-end flows: the real voltdesk on a private X server (Xvfb), driven with real X
+# input events (xdotool sends them through the XTEST extension, as a keyboard and a
+# mouse would), beside the simulated module on a pseudo-terminal. Results are read from
+# outside the program only: the lines the module received, the files the program wrote
+# (history.txt, the saved log) and the devices it holds open.
+#
+# usage: voltdesk_e2e.sh VOLTDESK MODULESIM WMCLOSE [FLOW...]   (default: every flow)
+#
+# A flow is a function flow_NAME that calls start_session, drives the window, checks,
+# and ends with end_session. Each runs in a subshell of its own with a fresh working
+# folder, module and program; one X server serves them all.
+set -euo pipefail
+
+voltdesk=$(realpath "$1")
+modulesim=$(realpath "$2")
+wmclose=$(realpath "$3")
+shift 3
+
+for tool in Xvfb xdotool; do
+  command -v "$tool" >/dev/null || { echo "e2e: $tool is missing (tools/install-deps.sh installs it)"; exit 1; }
+done
+
+root=$(mktemp -d "${TMPDIR:-/tmp}/voltdesk-e2e.XXXXXX")
+mkdir -m 700 "$root/runtime"
+export XDG_RUNTIME_DIR="$root/runtime"
+xvfb_pid=
+stop_x() {
+  if [ -n "$xvfb_pid" ]; then
+    kill "$xvfb_pid" 2>/dev/null || true
+    wait "$xvfb_pid" 2>/dev/null || true
+  fi
+  rm -rf "$root"
+}
+trap stop_x EXIT
+
+# ---- helpers ------------------------------------------------------------------------
+
+fail() {
+  echo "FAIL: $*" >&2
+  exit 1
+}
+
+# wait_for DESCRIPTION COMMAND...: polls COMMAND every 50 ms for up to 20 s.
+wait_for() {
+  local what=$1 i
+  shift
+  for ((i = 0; i < 400; i++)); do
+    if "$@"; then return 0; fi
+    sleep 0.05
+  done
+  fail "timed out waiting for $what"
+}
+
+# Real key presses (XTEST) to the focused window, e.g. keys Return, keys alt+t.
+keys() { xdotool key --delay 40 "$@"; }
+type_text() { xdotool type --delay 40 "$1"; }
+# A real left click at a point of the window's client area.
+click_at() { xdotool mousemove --window "$window" --sync "$1" "$2" click 1; }
+
+# The program holds the module's terminal open (an open link).
+holds_port() {
+  local fd
+  for fd in /proc/"$app_pid"/fd/*; do
+    [ "$(readlink "$fd" 2>/dev/null)" = "$pty" ] && return 0
+  done
+  return 1
+}
+releases_port() { ! holds_port; }
+
+# The lines the module received, exactly these and in this order.
+received() {
+  [ "$(cat "$work/received.txt")" = "$(if (($#)); then printf '%s\n' "$@"; fi)" ]
+}
+
+# file_is PATH BYTES: the file holds exactly these bytes.
+file_is() {
+  cmp -s "$1" <(printf '%s' "$2") || fail "$(basename "$1") holds: $(od -c "$1" | head -20)"
+}
+
+app_ended() {
+  local state
+  [ -r /proc/"$app_pid"/stat ] || return 0
+  read -r _ _ state _ < /proc/"$app_pid"/stat || return 0
+  [ "$state" = Z ]
+}
+
+# Top-level windows of the program that are on screen (the main window, message boxes).
+visible_windows() { xdotool search --onlyvisible --pid "$app_pid" 2>/dev/null | wc -l; }
+
+# start_session [MODULESIM OPTIONS...] [-- VOLTDESK ARGUMENTS...]
+# A fresh working folder holding an empty history.txt (so that the program writes its
+# history back at close), the module as COM5 in a serial-port map of its own, and
+# voltdesk started there with its window given the keyboard focus.
+start_session() {
+  local sim_args=() app_args=()
+  while (($#)); do
+    if [ "$1" = -- ]; then
+      shift
+      app_args=("$@")
+      break
+    fi
+    sim_args+=("$1")
+    shift
+  done
+  work=$(mktemp -d "$root/flow.XXXXXX")
+  : > "$work/history.txt"
+  : > "$work/serialcomm"
+  : > "$work/received.txt"
+  "$modulesim" --map "$work/serialcomm" --com COM5 --log "$work/received.txt" "${sim_args[@]}" \
+    > "$work/modulesim.out" 2>&1 &
+  sim_pid=$!
+  trap end_flow EXIT
+  wait_for "the simulated module" grep -q ' COM5$' "$work/serialcomm"
+  pty=$(awk '$2 == "COM5" { print $1 }' "$work/serialcomm")
+  # With --tcp 0 the module names the port it got; TCP_PORT in the program's arguments stands for it.
+  if printf '%s\n' "${sim_args[@]}" | grep -qx -- --tcp; then
+    wait_for "the module's TCP side" grep -q 'TCP on 127.0.0.1:' "$work/modulesim.out"
+    tcp_port=$(sed -n 's/.*TCP on 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$work/modulesim.out")
+    app_args=("${app_args[@]/#TCP_PORT/$tcp_port}")
+  fi
+  (cd "$work" && VOLTDESK_SERIALCOMM="$work/serialcomm" QT_QPA_PLATFORM=xcb exec "$voltdesk" "${app_args[@]}") \
+    > "$work/voltdesk.out" 2>&1 &
+  app_pid=$!
+  window=$(timeout 20 xdotool search --sync --onlyvisible --pid "$app_pid" --name '^Voltdesk v' | head -1) ||
+    fail "the main window did not come up"
+  xdotool windowfocus --sync "$window"
+}
+
+# Closes the main window as the close box does and checks that the program ends well.
+end_session() {
+  "$wmclose" "$window"
+  wait_for "voltdesk to end" app_ended
+  local status=0
+  wait "$app_pid" || status=$?
+  app_pid=
+  [ "$status" -eq 0 ] || fail "voltdesk ended with status $status"
+}
+
+# Whatever a flow leaves running goes; a failed flow shows what the programs printed.
+end_flow() {
+  local status=$?
+  [ -z "${app_pid:-}" ] || kill "$app_pid" 2>/dev/null || true
+  kill "$sim_pid" 2>/dev/null || true
+  wait 2>/dev/null || true
+  if [ "$status" -ne 0 ]; then
+    for f in voltdesk.out modulesim.out received.txt; do
+      echo "--- $f" >&2
+      head -c 4000 "$work/$f" >&2 || true
+    done
+  fi
+}
+
+# ---- flows --------------------------------------------------------------------------
+
+# Init by a click, then Enter in the command box runs Query; the history is written back.
+flow_enter_in_command_box_queries() {
+  start_session
+  click_at 61 157 # Init
+  wait_for "the link to open" holds_port
+  keys ctrl+a
+  type_text "volt?"
+  keys Return
+  wait_for "the module to receive VOLT?" received "VOLT?"
+  end_session
+  file_is "$work/history.txt" $'VOLT?\r\n'
+}
+
+# Alt+3 to the Ethernet tab, Enter in the IP box opens the link, Enter in the command box
+# queries the module over TCP; the answer is in the log that Save Log to File writes.
+flow_ethernet_query_by_keys() {
+  start_session --tcp 0 -- --ip 127.0.0.1 --port TCP_PORT
+  keys alt+3
+  click_at 160 70 # into the IP box
+  keys Return
+  keys ctrl+a
+  type_text "*idn?"
+  keys Return
+  wait_for "the module to receive *IDN?" received "*IDN?"
+  # The answer reaches the log a moment after the module has it: save until it is there.
+  wait_for "the answer in the saved log" saved_log_is $'HVSIM,HV-4000 Test Module,SN 000042,FW 1.07\r\n'
+  end_session
+}
+
+# Clicks Save Log to File and compares the file it writes with BYTES.
+saved_log_is() {
+  local i log
+  rm -f "$work"/LOG_*.TXT
+  click_at 288 346
+  for ((i = 0; i < 40; i++)); do
+    log=$(compgen -G "$work/LOG_*.TXT" | head -1) && break
+    sleep 0.05
+  done
+  [ -n "${log:-}" ] && cmp -s "$log" <(printf '%s' "$1")
+}
+
+# ---- run ----------------------------------------------------------------------------
+
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3> "$root/display" 2> "$root/xvfb.log" &
+xvfb_pid=$!
+wait_for "the X server" test -s "$root/display"
+export DISPLAY=":$(head -1 "$root/display")"
+
+flows=("$@")
+if [ ${#flows[@]} -eq 0 ]; then
+  mapfile -t flows < <(declare -F | awk '$3 ~ /^flow_/ { sub(/^flow_/, "", $3); print $3 }')
+fi
+failed=0
+for flow in "${flows[@]}"; do
+  start=$SECONDS
+  set +e
+  (
+    set -e
+    "flow_$flow"
+  )
+  status=$?
+  set -e
+  if [ "$status" -eq 0 ]; then
+    echo "ok   $flow ($((SECONDS - start)) s)"
+  else
+    echo "FAIL $flow ($((SECONDS - start)) s)"
+    failed=1
+  fi
+done
+exit "$failed"
