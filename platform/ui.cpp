@@ -3,6 +3,7 @@
 #include "errors.h"
 
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QStandardPaths>
 #include <spawn.h>
@@ -60,7 +61,33 @@ QString chooseOpenFile(QWidget* parent, const QString& title, const QString& fol
 {
     if (fileDialogHandler())
         return fileDialogHandler()(parent, title, folder, filter);
-    return QFileDialog::getOpenFileName(parent, title, folder, filter);
+    QFileDialog dialog(parent, title, folder, filter);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    if (QFileInfo(folder).isFile())
+        dialog.selectFile(folder);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return {};
+    return dialog.selectedFiles().first();
+}
+
+QString qtFileFilter(const QString& filter)
+{
+    const QStringList parts = filter.split(QLatin1Char('|'));
+    QStringList entries;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        QString description = parts[i];
+        const qsizetype open = description.indexOf(QLatin1Char('('));
+        if (open >= 0)
+            description.truncate(open);
+        QStringList patterns = parts[i + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts);
+        for (QString& p : patterns) {
+            if (p == QLatin1String("*.*"))
+                p = QStringLiteral("*");
+        }
+        entries << description.trimmed() + QStringLiteral(" (") + patterns.join(QLatin1Char(' ')) + QLatin1Char(')');
+    }
+    return entries.join(QStringLiteral(";;"));
 }
 
 void setFileDialogHandler(FileDialogHandler handler)

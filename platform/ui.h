@@ -20,10 +20,14 @@ void showException(const std::exception& e);
 
 using FileDialogHandler = std::function<QString(QWidget* parent, const QString& title,
                                                 const QString& folder, const QString& filter)>;
-// Returns the chosen file, or an empty text when the user cancelled.
+// Returns the chosen file, or an empty text when the user cancelled. The file need not
+// exist; a file named in folder is offered as the choice.
 QString chooseOpenFile(QWidget* parent, const QString& title, const QString& folder,
                        const QString& filter);
 void setFileDialogHandler(FileDialogHandler handler);
+// A filter of "description|patterns" pairs (patterns separated by ';') in the form
+// the dialog takes: "Text files (*.txt);;All files (*)". "*.*" stands for every file.
+QString qtFileFilter(const QString& filter);
 
 // Opens a folder in the desktop's file manager, if there is one; never waits.
 using OpenFolderHandler = std::function<void(const QString& folder)>;

@@ -10,6 +10,7 @@
 #include "platform/serialmap.h"
 #include "platform/ui.h"
 #include "platform/version.h"
+#include "scripts/testthread.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -75,8 +76,6 @@ TfrmMain::TfrmMain(const QStringList& arguments, QWidget* parent) : QWidget(pare
     // The command line is read at creation, so its values are in place when the window shows.
     FormCreate(this);
 }
-
-TfrmMain::~TfrmMain() = default;
 
 void TfrmMain::buildControls()
 {
@@ -188,6 +187,9 @@ void TfrmMain::buildControls()
     connect(btnScan, &QPushButton::clicked, this, [this] { btnScanClick(btnScan); });
     connect(btnSdc, &QPushButton::clicked, this, [this] { btnSdcClick(btnSdc); });
     connect(cbUnAddr, &QCheckBox::clicked, this, [this] { cbUnAddrClick(cbUnAddr); });
+    connect(btnTest, &QPushButton::clicked, this, [this] { btnTestClick(btnTest); });
+    connect(btnEndTest, &QPushButton::clicked, this, [this] { btnEndTestClick(btnEndTest); });
+    connect(btnFileOpen, &QPushButton::clicked, this, [this] { btnFileOpenClick(btnFileOpen); });
     connect(txtComPort, &DropDownComboBox::dropDown, this, [this] { txtComPortDropDown(txtComPort); });
 
     for (QObject* o : {static_cast<QObject*>(txtComPort->lineEdit()), static_cast<QObject*>(txtGpibAddr->lineEdit()),
@@ -258,6 +260,8 @@ void TfrmMain::FormClose(QObject*)
         if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
             file.write(terminal::FormatHistory(entries));
     }
+    // The port goes only once a running script has ended its line.
+    FinishScriptWorker();
     ActiveLink.releasePort();
 }
 
@@ -365,6 +369,8 @@ void TfrmMain::btnQuitClick(QObject*)
 {
     tabsInitialization->setEnabled(true);
     ethernet->closeSocket();
+    btnEndTestClick(btnQuit);
+    FinishScriptWorker();
     switch (linkKind()) {
     case terminal::LinkKind::Gpib:
         quitGpib();

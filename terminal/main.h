@@ -7,6 +7,7 @@
 
 #include <QWidget>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 class QCheckBox;
@@ -17,6 +18,7 @@ class QPushButton;
 class QStatusBar;
 class QTabWidget;
 class QTimer;
+class TestThread;
 
 namespace LogColour {
 inline constexpr std::uint32_t Black = 0;
@@ -107,6 +109,9 @@ public slots:
     void btnScanClick(QObject* sender = nullptr);
     void btnSdcClick(QObject* sender = nullptr);
     void cbUnAddrClick(QObject* sender = nullptr);
+    void btnTestClick(QObject* sender = nullptr);
+    void btnEndTestClick(QObject* sender = nullptr);
+    void btnFileOpenClick(QObject* sender = nullptr);
 
     // Enter (key code 13) opens the link; other keys do nothing.
     void txtComPortKeyDown(QObject* sender, int& key, Qt::KeyboardModifiers shift);
@@ -122,8 +127,18 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
+public:
+    // Ends a running script worker after its line (its pauses cut short) and returns
+    // once it has logged its statistics; the link may be released then.
+    void FinishScriptWorker();
+    // Whether a script worker is under way (it is freed as its run ends).
+    bool ScriptWorkerRunning() const { return worker_ != nullptr; }
+
 private:
     QStringList arguments_;
+    // The one script worker, while it runs; freed when its run ends.
+    std::unique_ptr<TestThread> worker_;
+    std::uint64_t workerRun_ = 0;
 
     void buildControls();
     void enterRunsInit(int key);
