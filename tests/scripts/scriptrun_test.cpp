@@ -535,3 +535,30 @@ TEST_F(GpibRunTest, AWriteTheDriverRefusesFailsTheLine)
     EXPECT_EQ(lines[0], "*IDN? failed.");
     expectStatistics(lines, "0 commands \\(5 bytes\\)", "0 answers (0 bytes) received.");
 }
+
+TEST_F(GpibRunTest, TwoThousandLinesOfExtremeRandBoundsRunUntilABoundIsMissing)
+{
+    const char* bounds[] = {"-2147483648,2147483647", "2147483647,-2147483648", "-50,-60", "7,7",
+                            " -1000000000,1000000000", "0,1"};
+    std::string text;
+    for (int i = 0; i < 1999; ++i)
+        text += "VOLT $RAND(" + std::string(bounds[i % 6]) + ")\n";
+    text += "VOLT $RAND(5)\n";
+    script(text);
+    const Lines lines = run();
+    EXPECT_EQ(end, RunEnd::Error);
+    ASSERT_EQ(lines.size(), 1999u);
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        std::smatch m;
+        ASSERT_TRUE(std::regex_match(lines[i], m, std::regex("VOLT (-?[0-9]+) sent\\."))) << lines[i];
+        const long long v = std::stoll(m[1]);
+        switch (i % 6) {
+        case 0: EXPECT_TRUE(v >= -2147483648LL && v < 2147483647LL) << v; break;
+        case 1: EXPECT_TRUE(v >= 2147483647LL && v < 2147483647LL + 4294967295LL) << v; break;
+        case 2: EXPECT_TRUE(v >= -50 && v < -40) << v; break;
+        case 3: EXPECT_EQ(v, 7); break;
+        case 4: EXPECT_TRUE(v >= -1000000000 && v < 1000000000) << v; break;
+        default: EXPECT_EQ(v, 0); break;
+        }
+    }
+}
