@@ -1,5 +1,5 @@
 #pragma once
-// State shared by the main window's handlers (and, later, the script worker).
+// State shared by the main window's handlers, the script worker and the factory dialog.
 #include "link.h"
 
 #include <QString>
