@@ -16,8 +16,9 @@ run_suite() { # build-dir sanitizer [cmake options]
 run_suite build ""
 ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
   run_suite build-asan "address,undefined"
-# The tests whose simulated module runs on a thread of its own, without Qt (which is
-# not built for ThreadSanitizer), under ThreadSanitizer.
+# The tests whose simulated module runs on a thread of its own, and the script run on
+# its worker thread against the link, without Qt (which is not built for
+# ThreadSanitizer), under ThreadSanitizer.
 TSAN_OPTIONS=halt_on_error=1 run_suite build-tsan "thread" -DVOLTDESK_BUILD_GUI=OFF
 
 # libFuzzer, a minute each: the flasher's argument walk and HEX line reader, the script

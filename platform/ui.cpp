@@ -4,6 +4,7 @@
 
 #include <QDialog>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QStandardPaths>
 #include <spawn.h>
@@ -67,7 +68,14 @@ QString chooseOpenFile(QWidget* parent, const QString& title, const QString& fol
 {
     if (fileDialogHandler())
         return fileDialogHandler()(parent, title, folder, filter);
-    return QFileDialog::getOpenFileName(parent, title, folder, filter);
+    QFileDialog dialog(parent, title, folder, filter);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    if (QFileInfo(folder).isFile())
+        dialog.selectFile(folder);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return {};
+    return dialog.selectedFiles().first();
 }
 
 void setFileDialogHandler(FileDialogHandler handler)

@@ -21,7 +21,8 @@ void showException(const std::exception& e);
 
 using FileDialogHandler = std::function<QString(QWidget* parent, const QString& title,
                                                 const QString& folder, const QString& filter)>;
-// Returns the chosen file, or an empty text when the user cancelled.
+// Returns the chosen file, or an empty text when the user cancelled. The file need not
+// exist; a file named in folder is offered as the choice.
 QString chooseOpenFile(QWidget* parent, const QString& title, const QString& folder,
                        const QString& filter);
 void setFileDialogHandler(FileDialogHandler handler);

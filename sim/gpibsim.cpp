@@ -1,6 +1,7 @@
 // libgpibsim: a simulated NI-488.2 driver library. Listeners come from
 // VOLTDESK_GPIB_SIM, e.g. "5,17" or "5,17,9:silent" (unset: "5,17"). Besides the
-// NI-488.2 entries it exports gpibsim_calls() and gpibsim_reset() for tests.
+// NI-488.2 entries it exports gpibsim_calls(), gpibsim_reset() and
+// gpibsim_set_silent() for tests.
 //
 // Build variants: GPIBSIM_NO_USER_IBCNTL leaves out "user_ibcntl";
 // GPIBSIM_PLAIN_STATUS_NAMES exports "ibsta", "iberr", "ibcntl" instead of the
@@ -210,6 +211,17 @@ GPIBSIM_EXPORT void gpibsim_reset(void)
     theBus.reset();
     callText.clear();
     publish({});
+}
+
+// A listener that stops answering (or answers again); false when there is none at
+// the address.
+GPIBSIM_EXPORT int gpibsim_set_silent(int address, int silent)
+{
+    std::lock_guard lock(busMutex);
+    sim::GpibBus::Listener* l = bus().listenerAt(address);
+    if (l)
+        l->silent = silent != 0;
+    return l != nullptr;
 }
 
 } // extern "C"

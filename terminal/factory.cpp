@@ -183,7 +183,10 @@ void TfrmFactory::udArcRampClick(QObject*, UpDown::Button) { stepClick(udArcRamp
 
 void TfrmFactory::send(const terminal::FactoryPlan& plan)
 {
-    terminal::SendFactoryCommands(ActivePort.get(), plan.commands);
+    {
+        auto exchange = ActiveLink.exchange();
+        terminal::SendFactoryCommands(exchange.port(), plan.commands);
+    }
     for (const std::string& header : plan.refused)
         platform::ui::showMessage(QStringLiteral("%1 not sent: its text is too long.").arg(QString::fromStdString(header)));
     accept();

@@ -2,9 +2,7 @@
 
 TfrmMain* frmMain = nullptr;
 TfrmFactory* frmFactory = nullptr;
-std::unique_ptr<CRS232> ActivePort;
-std::int32_t GpibDevice = 0;
-std::int32_t CommandDelay = 0;
+terminal::Link ActiveLink;
 bool FactoryMode = false;
 QString ScriptFolder = ".";
 QString FirmwareFolder = ".";
@@ -12,9 +10,7 @@ QString HistoryFile = "history.txt";
 
 void ResetMainUnitGlobals()
 {
-    ActivePort.reset();
-    GpibDevice = 0;
-    CommandDelay = 0;
+    ActiveLink.reset();
     FactoryMode = false;
     ScriptFolder = ".";
     FirmwareFolder = ".";

@@ -1,10 +1,9 @@
 #pragma once
-// State shared by the main window's handlers (and, later, the script worker).
-#include "devices/rs232.h"
+// State shared by the main window's handlers, the script worker and the factory dialog.
+#include "link.h"
 
 #include <QString>
 #include <cstdint>
-#include <memory>
 
 class TfrmMain;
 class TfrmFactory;
@@ -12,12 +11,9 @@ class TfrmFactory;
 extern TfrmMain* frmMain;
 extern TfrmFactory* frmFactory;
 
-// The COM link in use; kept after a failed open so its owner deletes it.
-extern std::unique_ptr<CRS232> ActivePort;
-// NI-488.2 descriptor of the GPIB link; -1 when the open failed.
-extern std::int32_t GpibDevice;
-// Milliseconds from the Delay field.
-extern std::int32_t CommandDelay;
+// The open link: its kind, the COM port in use, the GPIB descriptor (-1 when the
+// open failed) and the milliseconds from the Delay field.
+extern terminal::Link ActiveLink;
 extern bool FactoryMode;
 extern QString ScriptFolder;
 extern QString FirmwareFolder;

@@ -15,6 +15,7 @@
 #include "platform/serialmap.h"
 #include "platform/ui.h"
 #include "platform/version.h"
+#include "scripts/testthread.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -74,8 +75,6 @@ TfrmMain::TfrmMain(const QStringList& arguments, QWidget* parent) : QWidget(pare
     // The command line is read at creation, so its values are in place when the window shows.
     FormCreate(this);
 }
-
-TfrmMain::~TfrmMain() = default;
 
 void TfrmMain::buildControls()
 {
@@ -191,6 +190,9 @@ void TfrmMain::buildControls()
     // reaches the driver, so box and driver agree.
     connect(cbUnAddr, &QCheckBox::toggled, this, [this] { cbUnAddrClick(cbUnAddr); });
     connect(btnFactory, &QPushButton::clicked, this, [this] { btnFactoryClick(btnFactory); });
+    connect(btnTest, &QPushButton::clicked, this, [this] { btnTestClick(btnTest); });
+    connect(btnEndTest, &QPushButton::clicked, this, [this] { btnEndTestClick(btnEndTest); });
+    connect(btnFileOpen, &QPushButton::clicked, this, [this] { btnFileOpenClick(btnFileOpen); });
     connect(txtComPort, &DropDownComboBox::dropDown, this, [this] { txtComPortDropDown(txtComPort); });
 
     auto* keys = new FormKeys(this, btnQuery);
@@ -268,7 +270,9 @@ void TfrmMain::FormClose(QObject*)
         if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
             file.write(terminal::FormatHistory(entries));
     }
-    ActivePort.reset();
+    // The port goes only once a running script has ended its line.
+    FinishScriptWorker();
+    ActiveLink.releasePort();
 }
 
 void FillComPortList(TfrmMain* form)
@@ -328,7 +332,9 @@ void TfrmMain::btnUpdateClick(QObject*)
     if (file.isEmpty())
         return;
     FirmwareFolder = file;
-    ActivePort.reset(); // the flasher opens the port itself
+    // The flasher opens the port itself: a running script ends first.
+    FinishScriptWorker();
+    ActiveLink.releasePort();
     terminal::FlasherRequest request;
     request.comPort = platform::StrToInt(txtComPort->currentText());
     request.file = file;
@@ -354,17 +360,19 @@ void TfrmMain::btnInitClick(QObject*)
 {
     btnListen->setEnabled(false);
     btnUpdate->setEnabled(false);
-    CommandDelay = platform::StrToInt(txtDelay->text());
+    ActiveLink.setCommandDelay(platform::StrToInt(txtDelay->text()));
 
-    switch (tabsInitialization->currentIndex()) {
-    case TabGpib:
+    // Which link is open is decided here, once.
+    const terminal::LinkKind kind = terminal::LinkKindOfTab(tabsInitialization->currentIndex());
+    switch (kind) {
+    case terminal::LinkKind::Gpib:
         if (!initGpib())
             return;
         break;
-    case TabRs232: {
+    case terminal::LinkKind::Rs232: {
         const int com = platform::StrToInt(txtComPort->currentText());
         bool opened = false;
-        ActivePort = std::make_unique<CRS232>(com, Rs232Baud, opened);
+        ActiveLink.setPort(std::make_unique<CRS232>(com, Rs232Baud, opened));
         if (!opened) {
             platform::ui::showMessage(
                 QStringLiteral("Error: Init RS-232!\n\nMaybe COM Port %1 is used by other Application?").arg(com));
@@ -373,12 +381,13 @@ void TfrmMain::btnInitClick(QObject*)
         btnFactory->setEnabled(FactoryMode);
         break;
     }
-    default:
+    case terminal::LinkKind::Ethernet:
         if (!initEthernet())
             return;
         break;
     }
 
+    ActiveLink.open(kind);
     btnTest->setEnabled(true);
     btnTalk->setEnabled(true);
     btnQuery->setEnabled(true);
@@ -392,19 +401,22 @@ void TfrmMain::btnQuitClick(QObject*)
 {
     tabsInitialization->setEnabled(true);
     ethernet->closeSocket();
-    switch (tabsInitialization->currentIndex()) {
-    case TabGpib:
+    btnEndTestClick(btnQuit);
+    FinishScriptWorker();
+    switch (linkKind()) {
+    case terminal::LinkKind::Gpib:
         quitGpib();
         break;
-    case TabRs232:
+    case terminal::LinkKind::Rs232:
         btnUpdate->setEnabled(true);
-        ActivePort.reset();
+        ActiveLink.releasePort();
         focusAndSelect(txtComPort);
         break;
-    default:
+    case terminal::LinkKind::Ethernet:
         quitEthernet();
         break;
     }
+    ActiveLink.close();
     btnInit->setEnabled(true);
     for (QPushButton* b : {btnTest, btnQuit, btnTalk, btnListen, btnQuery, btnFactory})
         b->setEnabled(false);
@@ -424,45 +436,55 @@ void TfrmMain::btnTalkClick(QObject*)
     ethernet->EthernetScriptActive = false;
     const QString text = txtCmd->currentText();
     addToHistory(text);
-    const QByteArray command = text.toLatin1();
-    switch (tabsInitialization->currentIndex()) {
-    case TabGpib:
+    const QByteArray latin1 = text.toLatin1();
+    const std::string command(latin1.constData(), static_cast<std::size_t>(latin1.size()));
+    switch (linkKind()) {
+    case terminal::LinkKind::Gpib:
         talkGpib(command);
         break;
-    case TabRs232:
+    case terminal::LinkKind::Rs232:
         talkRs232(command);
         break;
-    default:
+    case terminal::LinkKind::Ethernet:
         talkEthernet();
         break;
     }
 }
 
-void TfrmMain::talkRs232(const QByteArray& command)
+void TfrmMain::talkRs232(const std::string& command)
 {
     WaitCursor busy;
-    const auto answer = terminal::Rs232Exchange(ActivePort.get(), command, cbNoEcho->isChecked(), cbRVX->isChecked());
+    terminal::Rs232Answer answer;
+    {
+        auto exchange = ActiveLink.exchange();
+        answer = terminal::Rs232Exchange(exchange.port(), command, cbNoEcho->isChecked(), cbRVX->isChecked());
+    }
+    const QString text = QString::fromLatin1(answer.text.data(), static_cast<qsizetype>(answer.text.size()));
     if (!answer.sent) {
-        AddLogLine(this, QString::fromLatin1(answer.text), LogColour::Red);
+        AddLogLine(this, text, LogColour::Red);
         return;
     }
     lblBytesRcvd->setText(QString::number(answer.byteCount));
-    AddLogLine(this, QString::fromLatin1(answer.text), LogColour::Black);
+    AddLogLine(this, text, LogColour::Black);
 }
 
 void TfrmMain::btnListenClick(QObject*)
 {
     ethernet->EthernetScriptActive = false;
-    if (tabsInitialization->currentIndex() == TabGpib)
+    if (linkKind() == terminal::LinkKind::Gpib)
         listenGpib();
 }
 
 void TfrmMain::btnQueryClick(QObject*)
 {
-    btnTalkClick(btnQuery);
-    if (tabsInitialization->currentIndex() == TabGpib) {
+    if (linkKind() == terminal::LinkKind::Gpib) {
+        // One exchange: a script worker cannot read the answer between Talk and Listen.
+        auto exchange = ActiveLink.exchange();
+        btnTalkClick(btnQuery);
         platform::Sleep(QueryListenPauseMs);
         btnListenClick(btnQuery);
+    } else {
+        btnTalkClick(btnQuery);
     }
     focusAndSelect(txtCmd);
 }
@@ -474,11 +496,17 @@ void TfrmMain::btnFactoryClick(QObject*)
     terminal::FactoryAnswer answer;
     {
         WaitCursor busy;
-        answer = terminal::FactoryQueryExchange(ActivePort.get());
+        auto exchange = ActiveLink.exchange();
+        answer = terminal::FactoryQueryExchange(exchange.port());
     }
     if (answer.complete)
         frmFactory->Fill(terminal::ParseFactoryAnswer(answer.text));
     platform::ui::showModal(*frmFactory);
+}
+
+terminal::LinkKind TfrmMain::linkKind() const
+{
+    return ActiveLink.openKind().value_or(terminal::LinkKindOfTab(tabsInitialization->currentIndex()));
 }
 
 void TfrmMain::enterRunsInit(int key)

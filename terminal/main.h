@@ -1,11 +1,14 @@
 #pragma once
 // Voltdesk's main window: link set-up on three tabs, interactive commands, the log.
+#include "link.h"
 #include "ethernetlink.h"
 #include "logview.h"
 #include "widgets.h"
 
 #include <QWidget>
 #include <cstdint>
+#include <memory>
+#include <string>
 
 class QCheckBox;
 class QGroupBox;
@@ -15,6 +18,7 @@ class QPushButton;
 class QStatusBar;
 class QTabWidget;
 class QTimer;
+class TestThread;
 
 namespace LogColour {
 inline constexpr std::uint32_t Black = 0;
@@ -107,6 +111,9 @@ public slots:
     void btnSdcClick(QObject* sender = nullptr);
     void cbUnAddrClick(QObject* sender = nullptr);
     void btnFactoryClick(QObject* sender = nullptr);
+    void btnTestClick(QObject* sender = nullptr);
+    void btnEndTestClick(QObject* sender = nullptr);
+    void btnFileOpenClick(QObject* sender = nullptr);
 
     // Enter (key code 13) opens the link; other keys do nothing.
     void txtComPortKeyDown(QObject* sender, int& key, Qt::KeyboardModifiers shift);
@@ -120,20 +127,32 @@ protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
+public:
+    // Ends a running script worker after its line (its pauses cut short) and returns
+    // once it has logged its statistics; the link may be released then.
+    void FinishScriptWorker();
+    // Whether a script worker is under way (it is freed as its run ends).
+    bool ScriptWorkerRunning() const { return worker_ != nullptr; }
+
 private:
     QStringList arguments_;
     bool shown_ = false;
+    // The one script worker, while it runs; freed when its run ends.
+    std::unique_ptr<TestThread> worker_;
+    std::uint64_t workerRun_ = 0;
 
     void buildControls();
     void enterRunsInit(int key);
     void focusAndSelect(QComboBox* box);
     void focusAndSelect(QLineEdit* edit);
     void addToHistory(const QString& text);
-    void talkRs232(const QByteArray& command);
+    // The open link's kind; with none open, the selected tab's.
+    terminal::LinkKind linkKind() const;
+    void talkRs232(const std::string& command);
 
     // Link branches of the other interfaces.
     bool initGpib();
-    void talkGpib(const QByteArray& command);
+    void talkGpib(const std::string& command);
     void listenGpib();
     void quitGpib();
     void buildEthernetLink();

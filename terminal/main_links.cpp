@@ -2,10 +2,9 @@
 #include "main.h"
 
 #include "globals.h"
-#include "rs232exchange.h"
+#include "gpibexchange.h"
 
 #include "devices/gpib.h"
-#include "platform/clock.h"
 #include "platform/errors.h"
 #include "platform/ui.h"
 
@@ -15,47 +14,27 @@
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTabWidget>
-#include <cstring>
 
 namespace {
 
-constexpr int Board = 0;
-constexpr int DefaultAddress = 17;
-constexpr int HighestAddress = 31;
-constexpr int NoSecondaryAddress = 0;
-constexpr int TimeoutT300ms = 10;
-constexpr int EotOn = 1;
-constexpr int NoEos = 0;
-constexpr int IbcUnAddr = 0x1B;
-constexpr int IbcEOT = 4;
-constexpr int ListenBufferSize = 256;
-constexpr int ScanListSize = 32;
-constexpr int ScanLimit = 30;
-constexpr int ScanReadMax = 255;
-constexpr std::uint32_t ScanAnswerPauseMs = 100;
-
-int openDevice(int address)
+QString latin1(const std::string& bytes)
 {
-    return ibdev(Board, address, NoSecondaryAddress, TimeoutT300ms, EotOn, NoEos);
-}
-
-// The bytes up to the first NUL, never past the buffer.
-QString textOf(const char* buffer, std::size_t size)
-{
-    return QString::fromLatin1(buffer, static_cast<qsizetype>(strnlen(buffer, size)));
+    return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
 }
 
 } // namespace
 
 bool TfrmMain::initGpib()
 {
-    int address = platform::StrToInt(txtGpibAddr->currentText()) & 0xFF;
-    if (address == 0 || address > HighestAddress) {
-        address = DefaultAddress;
-        txtGpibAddr->setEditText(QString::number(DefaultAddress));
+    const int typed = platform::StrToInt(txtGpibAddr->currentText());
+    const int address = terminal::GpibAddressOf(typed);
+    if (address != (typed & 0xFF))
+        txtGpibAddr->setEditText(QString::number(address));
+    {
+        auto exchange = ActiveLink.exchange();
+        ActiveLink.setGpibDevice(terminal::GpibOpenDevice(address));
     }
-    GpibDevice = openDevice(address);
-    if (GpibDevice == gpib::NoDescriptor) {
+    if (ActiveLink.gpibDevice() == gpib::NoDescriptor) {
         platform::ui::showMessage(QStringLiteral("Error: Init GPIB!"));
         return false;
     }
@@ -63,74 +42,65 @@ bool TfrmMain::initGpib()
     btnSdc->setEnabled(true);
     btnQuery->setEnabled(true);
     cbUnAddr->setEnabled(true);
-    if (cbUnAddr->isChecked())
-        ibconfig(GpibDevice, IbcUnAddr, 1);
-    ibconfig(GpibDevice, IbcEOT, 1);
+    auto exchange = ActiveLink.exchange();
+    terminal::GpibConfigureDevice(exchange.gpibDevice(), cbUnAddr->isChecked());
     return true;
 }
 
-void TfrmMain::talkGpib(const QByteArray& command)
+void TfrmMain::talkGpib(const std::string& command)
 {
-    const bool lineFeed = cbLf->isChecked();
-    QByteArray line = terminal::CutCommand(command, lineFeed ? 1 : 0);
-    if (lineFeed)
-        line += '\n';
-    ibwrt(GpibDevice, line.constData(), line.size());
+    auto exchange = ActiveLink.exchange();
+    terminal::GpibTalk(exchange.gpibDevice(), command, cbLf->isChecked());
 }
 
 void TfrmMain::listenGpib()
 {
-    char buffer[ListenBufferSize] = {};
-    ibrd(GpibDevice, buffer, ListenBufferSize);
-    AddLogLine(this, textOf(buffer, sizeof buffer), LogColour::Black);
-    lblBytesRcvd->setText(QString::number(ibcntl));
+    terminal::GpibAnswer answer;
+    {
+        auto exchange = ActiveLink.exchange();
+        answer = terminal::GpibListen(exchange.gpibDevice());
+    }
+    AddLogLine(this, latin1(answer.text), LogColour::Black);
+    lblBytesRcvd->setText(QString::number(answer.count));
 }
 
 void TfrmMain::quitGpib()
 {
-    ibonl(GpibDevice, 0);
+    {
+        auto exchange = ActiveLink.exchange();
+        terminal::GpibOffline(exchange.gpibDevice());
+    }
     focusAndSelect(txtGpibAddr);
 }
 
 void TfrmMain::btnScanClick(QObject*)
 {
     txtLog->clear();
-    SendIFC(Board);
-    Addr4882_t addresses[ScanListSize] = {};
-    for (int i = 0; i < ScanLimit; ++i)
-        addresses[i] = static_cast<Addr4882_t>(i + 1);
-    addresses[ScanLimit] = NOADDR;
-    Addr4882_t results[ScanListSize] = {};
-    FindLstn(Board, addresses, results, ScanLimit);
-
-    QByteArray query("*IDN?");
-    if (cbLf->isChecked())
-        query += '\n';
-    bool found = false;
-    for (int i = 0; i < ScanListSize && results[i] > 0; ++i) {
-        found = true;
-        const int device = openDevice(results[i]);
-        ibwrt(device, query.constData(), query.size());
-        platform::Sleep(ScanAnswerPauseMs);
-        char buffer[ListenBufferSize] = {};
-        ibrd(device, buffer, ScanReadMax);
-        const std::size_t received = static_cast<std::size_t>(qBound<std::int32_t>(0, ibcntl, ScanReadMax));
-        AddLogLine(this, QString::number(results[i]) + QLatin1Char(' ') + textOf(buffer, received), LogColour::Black);
-        ibonl(device, 0);
+    std::vector<terminal::GpibListener> listeners;
+    {
+        // The bus is shared with a worker that may still run without a link.
+        auto exchange = ActiveLink.exchange();
+        listeners = terminal::GpibScan(cbLf->isChecked());
     }
-    if (!found)
+    for (const auto& l : listeners)
+        AddLogLine(this, QString::number(l.address) + QLatin1Char(' ') + latin1(l.answer), LogColour::Black);
+    if (listeners.empty())
         AddLogLine(this, QStringLiteral("No GPIB devices found!"), LogColour::Red);
 }
 
 void TfrmMain::btnSdcClick(QObject*)
 {
-    if (tabsInitialization->currentIndex() == TabGpib)
-        ibclr(GpibDevice);
+    // The page's own button: it acts on the tab shown, as no link is open while it can be pressed.
+    if (tabsInitialization->currentIndex() == TabGpib) {
+        auto exchange = ActiveLink.exchange();
+        terminal::GpibClearDevice(exchange.gpibDevice());
+    }
 }
 
 void TfrmMain::cbUnAddrClick(QObject*)
 {
-    ibconfig(GpibDevice, IbcUnAddr, cbUnAddr->isChecked() ? 1 : 0);
+    auto exchange = ActiveLink.exchange();
+    terminal::GpibSetUnaddress(exchange.gpibDevice(), cbUnAddr->isChecked());
 }
 
 void TfrmMain::buildEthernetLink()

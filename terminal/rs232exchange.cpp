@@ -3,50 +3,47 @@
 #include "devices/rs232.h"
 #include "platform/clock.h"
 
-namespace terminal {
-namespace {
+#include <algorithm>
 
-// One poll: appends what is queued, never beyond the answer limit.
-bool pollInto(CRS232& port, QByteArray& answer)
+namespace terminal {
+
+bool PollAnswer(CRS232& port, std::string& answer)
 {
     char buf[PollReadMax];
     std::uint32_t got = 0;
     port.Read(got, PollReadMax, buf);
     if (got == 0)
         return false;
-    qsizetype room = AnswerLimit - answer.size();
-    if (room > 0)
-        answer.append(buf, qMin<qsizetype>(room, got));
+    const std::size_t room = AnswerLimit - std::min<std::size_t>(answer.size(), AnswerLimit);
+    answer.append(buf, std::min<std::size_t>(room, got));
     return true;
 }
 
-} // namespace
-
-QByteArray CutCommand(const QByteArray& command, int terminatorLength)
+std::string CutCommand(const std::string& command, int terminatorLength)
 {
-    return command.left(CommandLineLimit - terminatorLength);
+    return command.substr(0, static_cast<std::size_t>(CommandLineLimit - terminatorLength));
 }
 
-Rs232Answer Rs232Exchange(CRS232* port, const QByteArray& command, bool noEcho, bool rvx)
+Rs232Answer Rs232Exchange(CRS232* port, const std::string& command, bool noEcho, bool rvx)
 {
     Rs232Answer result;
-    const QByteArray line = CutCommand(command, 2) + "\r\n";
+    const std::string line = CutCommand(command, 2) + "\r\n";
     if (port) {
-        result.sent = noEcho ? port->Write(static_cast<int>(line.size()), line.constData())
-                             : port->WriteEchoed(static_cast<unsigned>(line.size()), line.constData());
+        result.sent = noEcho ? port->Write(static_cast<int>(line.size()), line.data())
+                             : port->WriteEchoed(static_cast<unsigned>(line.size()), line.data());
     }
     if (!result.sent) {
         result.text = NoCommunicationText;
         return result;
     }
 
-    QByteArray answer;
+    std::string answer;
     bool endedAtLineEnd = false;
     for (int idle = 0, polls = 0;;) {
-        if (pollInto(*port, answer))
+        if (PollAnswer(*port, answer))
             idle = 0;
         platform::Sleep(AnswerPollMs);
-        if (answer.contains("\r\n")) {
+        if (answer.find("\r\n") != std::string::npos) {
             endedAtLineEnd = true;
             break;
         }
@@ -56,20 +53,20 @@ Rs232Answer Rs232Exchange(CRS232* port, const QByteArray& command, bool noEcho, 
 
     // Modules in RVX mode send an acknowledgement line before the answer.
     if (rvx && endedAtLineEnd) {
-        answer.remove(0, answer.indexOf("\r\n") + 2);
+        answer.erase(0, answer.find("\r\n") + 2);
         for (int polls = 0;;) {
-            pollInto(*port, answer);
+            PollAnswer(*port, answer);
             platform::Sleep(AnswerPollMs);
-            if (answer.contains("\r\n") || ++polls >= RvxAnswerPolls)
+            if (answer.find("\r\n") != std::string::npos || ++polls >= RvxAnswerPolls)
                 break;
         }
     }
 
     result.byteCount = static_cast<std::uint32_t>(answer.size());
-    qsizetype end = answer.indexOf("\r\n");
-    if (end >= 0)
-        answer.truncate(end);
-    result.text = answer.isEmpty() ? QByteArray(CommandSentText) : answer;
+    const std::size_t end = answer.find("\r\n");
+    if (end != std::string::npos)
+        answer.resize(end);
+    result.text = answer.empty() ? std::string(CommandSentText) : answer;
     return result;
 }
 

@@ -1,8 +1,8 @@
 #pragma once
 // One interactive command over the COM link: send with CR LF (echo-checked unless
 // "No Echo"), then poll for the answer.
-#include <QByteArray>
 #include <cstdint>
+#include <string>
 
 class CRS232;
 
@@ -22,16 +22,20 @@ inline constexpr int AnswerPollCeiling = 1000;
 inline constexpr const char* CommandSentText = "<Command sent>";
 inline constexpr const char* NoCommunicationText = "<No Communication>";
 
+// One poll of the port: appends what is queued (at most PollReadMax bytes) to the
+// answer, never beyond AnswerLimit; true when bytes came.
+bool PollAnswer(CRS232& port, std::string& answer);
+
 // Cuts a command so that it and its terminator fit the command line.
-QByteArray CutCommand(const QByteArray& command, int terminatorLength);
+std::string CutCommand(const std::string& command, int terminatorLength);
 
 struct Rs232Answer {
     bool sent = false;
     std::uint32_t byteCount = 0; // bytes kept before the cut at CR LF
-    QByteArray text;             // the answer up to its first CR LF, or "<Command sent>"
+    std::string text;            // the answer up to its first CR LF, or "<Command sent>"
 };
 
 // port may be null (no link): the send fails.
-Rs232Answer Rs232Exchange(CRS232* port, const QByteArray& command, bool noEcho, bool rvx);
+Rs232Answer Rs232Exchange(CRS232* port, const std::string& command, bool noEcho, bool rvx);
 
 } // namespace terminal

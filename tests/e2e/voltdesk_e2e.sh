@@ -246,6 +246,42 @@ flow_ethernet_query_by_keys() {
   end_session
 }
 
+# Init, Run Script and Stop Script by clicks: the module gets the script's line again
+# and again until the stop, and the saved log ends with the run's statistics, which
+# count every line the module received.
+flow_script_run_by_clicks() {
+  start_session
+  printf '*IDN?\n' > "$work/script.txt"
+  click_at 61 157 # Init
+  wait_for "the link to open" holds_port
+  click_at 72 346 # Run Script
+  wait_for "three script lines" received_at_least 3
+  click_at 176 346 # Stop Script
+  wait_for "the statistics in the saved log" saved_log_ends_with $'0 answers (0 bytes) received.\r\n'
+  local n expected
+  n=$(wc -l < "$work/received.txt")
+  mapfile -t expected < <(for ((i = 0; i < n; i++)); do echo '*IDN?'; done)
+  received "${expected[@]}"
+  [ "$(grep -c $'^\\*IDN? sent\\.\r$' "$log")" -eq "$n" ] || fail "the log does not hold $n sent lines"
+  grep -q "^$n commands ($((5 * n)) bytes) send in [0-9]*\.[0-9] seconds\."$'\r$' "$log" ||
+    fail "no statistics for $n lines: $(tail -2 "$log")"
+  end_session
+}
+
+received_at_least() { [ "$(wc -l < "$work/received.txt")" -ge "$1" ]; }
+
+# Clicks Save Log to File; true when the file it writes ends with BYTES (left in $log).
+saved_log_ends_with() {
+  local i
+  rm -f "$work"/LOG_*.TXT
+  click_at 288 346
+  for ((i = 0; i < 40; i++)); do
+    log=$(compgen -G "$work/LOG_*.TXT" | head -1) && break
+    sleep 0.05
+  done
+  [ -n "${log:-}" ] && tail -c "${#1}" "$log" | cmp -s - <(printf '%s' "$1")
+}
+
 # Clicks Save Log to File and compares the file it writes with BYTES.
 saved_log_is() {
   local i log

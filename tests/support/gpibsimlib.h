@@ -17,6 +17,7 @@ public:
             throw std::runtime_error(dlerror());
         calls_ = reinterpret_cast<const char* (*)()>(dlsym(handle_, "gpibsim_calls"));
         reset_ = reinterpret_cast<void (*)()>(dlsym(handle_, "gpibsim_reset"));
+        setSilent_ = reinterpret_cast<int (*)(int, int)>(dlsym(handle_, "gpibsim_set_silent"));
         reset_();
     }
     ~SimLibrary() { dlclose(handle_); }
@@ -32,10 +33,14 @@ public:
         return out;
     }
 
+    // The listener at the address stops answering (or answers again).
+    bool setSilent(int address, bool silent) { return setSilent_(address, silent ? 1 : 0) != 0; }
+
 private:
     void* handle_;
     const char* (*calls_)() = nullptr;
     void (*reset_)() = nullptr;
+    int (*setSilent_)(int, int) = nullptr;
 };
 
 } // namespace testsupport

@@ -163,7 +163,7 @@ struct FirmwareUpdateButton : ::testing::Test {
     void holdPort()
     {
         bool opened = false;
-        ActivePort = std::make_unique<CRS232>(9, 9600, opened);
+        ActiveLink.setPort(std::make_unique<CRS232>(9, 9600, opened));
         ASSERT_TRUE(opened);
     }
 
@@ -182,8 +182,8 @@ TEST_F(FirmwareUpdateButton, CancellingTheDialogChangesNothing)
     EXPECT_EQ(dialogs[0].filter, "Firmware files (*.hex);;All files (*)");
     EXPECT_EQ(f.FileOpenDlg.filter, "Firmware files (*.hex)|*.hex|All files (*.*)|*.*");
     EXPECT_EQ(FirmwareFolder, ".");
-    ASSERT_TRUE(ActivePort);
-    EXPECT_TRUE(ActivePort->IsOpen());
+    ASSERT_TRUE(ActiveLink.port());
+    EXPECT_TRUE(ActiveLink.port()->IsOpen());
     EXPECT_TRUE(starts.empty());
     EXPECT_TRUE(messages.empty());
 }
@@ -195,7 +195,7 @@ TEST_F(FirmwareUpdateButton, AChosenFileFreesThePortAndStartsTheFlasher)
     f.txtComPort->setEditText("3");
     chosen = "/home/me/fw_1/QX20AF_0123.hex";
     clickUpdate();
-    EXPECT_FALSE(ActivePort);
+    EXPECT_FALSE(ActiveLink.port());
     EXPECT_EQ(FirmwareFolder, "/home/me/fw_1/QX20AF_0123.hex");
     ASSERT_EQ(starts.size(), 1u);
     EXPECT_EQ(starts[0], (Args{"Burnport.exe", "--com", "3", "--file", "/home/me/fw_1/QX20AF_0123.hex", "--fast",
@@ -236,7 +236,7 @@ TEST_F(FirmwareUpdateButton, ANonNumericPortIsReportedAfterThePortIsReleased)
     EXPECT_EQ(messages, std::vector<QString>{"'COM3' is not a valid integer value"});
     EXPECT_TRUE(starts.empty());
     EXPECT_EQ(FirmwareFolder, "/fw/QX20AF_1.hex");
-    EXPECT_FALSE(ActivePort);
+    EXPECT_FALSE(ActiveLink.port());
 }
 
 TEST_F(FirmwareUpdateButton, FactoryModeStartsAtTheProductionFolder)

@@ -191,7 +191,7 @@ TEST_F(GpibTabTest, AFullListenBufferIsLoggedWholeAndNotReadPast)
     // The listener keeps a value that is read back longer than the read buffer.
     const std::string value(255, 'X');
     const std::string set = "VOLT " + value;
-    ibwrt(GpibDevice, set.data(), static_cast<long>(set.size()));
+    ibwrt(ActiveLink.gpibDevice(), set.data(), static_cast<long>(set.size()));
     alt(Qt::Key_M);
     press(Qt::Key_A, Qt::ControlModifier);
     QTest::keyClicks(QApplication::focusWidget(), "VOLT?");
@@ -216,7 +216,7 @@ TEST_F(GpibTabTest, ScanAsksEveryListenerInOrderWithDescriptorsOfItsOwn)
     EXPECT_EQ(logLine(0).toStdString(), "5 " + Id);
     EXPECT_EQ(logLine(1).toStdString(), "17 " + Id);
     EXPECT_EQ(w->lblBytesRcvd->text(), "3");
-    EXPECT_EQ(GpibDevice, 0);
+    EXPECT_EQ(ActiveLink.gpibDevice(), 0);
 
     // With Send Line Feed ticked the query carries one.
     click(w->cbLf);
@@ -240,7 +240,7 @@ TEST_F(GpibTabTest, WithoutADriverLibraryInitFailsAndScanFindsNothing)
     init("0");
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0], "Error: Init GPIB!");
-    EXPECT_EQ(GpibDevice, -1);
+    EXPECT_EQ(ActiveLink.gpibDevice(), -1);
     EXPECT_EQ(w->txtGpibAddr->currentText(), "17");
     EXPECT_TRUE(w->btnInit->isEnabled());
     EXPECT_FALSE(w->btnListen->isEnabled());
@@ -291,7 +291,7 @@ TEST_F(GpibTabTest, QuitTakesTheDeviceOfflineAndLeavesFirmwareUpdateDisabled)
     newCalls();
     click(w->btnQuit);
     EXPECT_EQ(newCalls(), Calls{"ibonl 32 0"});
-    EXPECT_EQ(GpibDevice, 32);
+    EXPECT_EQ(ActiveLink.gpibDevice(), 32);
     EXPECT_EQ(QApplication::focusWidget(), w->txtGpibAddr);
     EXPECT_EQ(w->txtGpibAddr->lineEdit()->selectedText(), "17");
     EXPECT_FALSE(w->btnUpdate->isEnabled());

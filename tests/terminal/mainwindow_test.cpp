@@ -226,15 +226,15 @@ TEST_F(MainWindowTest, InitAndQuitSwitchTheControlsOnTheRs232Tab)
     auto& f = open();
     initCom();
     EXPECT_TRUE(messages.empty());
-    ASSERT_TRUE(ActivePort);
-    EXPECT_TRUE(ActivePort->IsOpen());
-    EXPECT_EQ(CommandDelay, 10);
+    ASSERT_TRUE(ActiveLink.port());
+    EXPECT_TRUE(ActiveLink.port()->IsOpen());
+    EXPECT_EQ(ActiveLink.commandDelay(), 10);
     expectEnabled(f, Rs232Link);
     EXPECT_EQ(focus(), f.txtCmd);
     EXPECT_EQ(f.txtCmd->lineEdit()->selectedText(), "*IDN?");
 
     click(f.btnQuit);
-    EXPECT_FALSE(ActivePort);
+    EXPECT_FALSE(ActiveLink.port());
     expectEnabled(f, NoLink);
     EXPECT_EQ(focus(), f.txtComPort);
     EXPECT_EQ(f.txtComPort->lineEdit()->selectedText(), "7");
@@ -265,18 +265,18 @@ TEST_F(MainWindowTest, InitFailuresLeaveTheWindowUsable)
         ASSERT_EQ(messages.size(), 1u);
         EXPECT_EQ(messages[0], "Error: Init RS-232!\n\nMaybe COM Port 7 is used by other Application?");
         expectEnabled(f, FailedInit);
-        ASSERT_TRUE(ActivePort); // kept, with no open port
-        EXPECT_FALSE(ActivePort->IsOpen());
+        ASSERT_TRUE(ActiveLink.port()); // kept, with no open port
+        EXPECT_FALSE(ActiveLink.port()->IsOpen());
     }
     // A COM number that is not a number: the conversion error, no new port object.
-    CRS232* before = ActivePort.get();
+    CRS232* before = ActiveLink.port();
     click(f.txtComPort);
     press(Qt::Key_A, Qt::ControlModifier);
     type("x3");
     click(f.btnInit);
     ASSERT_EQ(messages.size(), 2u);
     EXPECT_EQ(messages[1], "'x3' is not a valid integer value");
-    EXPECT_EQ(ActivePort.get(), before);
+    EXPECT_EQ(ActiveLink.port(), before);
     // A Delay field that is not a number stops Init after its first step.
     f.txtComPort->setEditText("7");
     alt(Qt::Key_2);
@@ -293,7 +293,7 @@ TEST_F(MainWindowTest, InitFailuresLeaveTheWindowUsable)
     type(" 25");
     initCom();
     EXPECT_EQ(messages.size(), 3u);
-    EXPECT_EQ(CommandDelay, 25);
+    EXPECT_EQ(ActiveLink.commandDelay(), 25);
     expectEnabled(f, Rs232Link);
 }
 
@@ -340,7 +340,7 @@ TEST_F(MainWindowTest, EnterInEachAddressBoxRunsInitForItsTab)
     // COM box: it has the focus at start.
     ASSERT_EQ(focus(), f.txtComPort);
     press(Qt::Key_Return);
-    ASSERT_TRUE(ActivePort && ActivePort->IsOpen());
+    ASSERT_TRUE(ActiveLink.port() && ActiveLink.port()->IsOpen());
     expectEnabled(f, Rs232Link);
     EXPECT_EQ(f.txtLog->lineCount(), 0); // Enter did not also run Query
     EXPECT_TRUE(port.module().lines().empty());
@@ -383,7 +383,7 @@ TEST_F(MainWindowTest, EnterInEachAddressBoxRunsInitForItsTab)
     press(Qt::Key_Enter, Qt::KeypadModifier);
     ASSERT_EQ(messages.size(), 2u);
     EXPECT_EQ(messages[1], "Error: Init GPIB!");
-    EXPECT_EQ(GpibDevice, -1);
+    EXPECT_EQ(ActiveLink.gpibDevice(), -1);
 }
 
 TEST_F(MainWindowTest, EnterOnAFocusedButtonRunsThatButtonNotQuery)
@@ -407,7 +407,7 @@ TEST_F(MainWindowTest, EnterOnAFocusedButtonRunsThatButtonNotQuery)
     // Quit: the link closes and nothing is sent.
     ASSERT_TRUE(tabTo(f.btnQuit));
     press(Qt::Key_Return);
-    EXPECT_FALSE(ActivePort);
+    EXPECT_FALSE(ActiveLink.port());
     expectEnabled(f, NoLink);
     EXPECT_EQ(port.module().lines().size(), 1u);
 }
@@ -443,7 +443,7 @@ TEST_F(MainWindowTest, AcceleratorsFireOnlyForEnabledControlsAndAltNeverTypes)
     // Init.
     click(f.txtComPort);
     alt(Qt::Key_I);
-    ASSERT_TRUE(ActivePort && ActivePort->IsOpen());
+    ASSERT_TRUE(ActiveLink.port() && ActiveLink.port()->IsOpen());
     EXPECT_EQ(focus(), f.txtCmd);
 
     // A link: Init, the pages and Listen (RS-232) are disabled.
@@ -462,7 +462,7 @@ TEST_F(MainWindowTest, AcceleratorsFireOnlyForEnabledControlsAndAltNeverTypes)
     EXPECT_EQ(f.txtLog->lineCount(), 3);
     // Quit.
     alt(Qt::Key_U);
-    EXPECT_FALSE(ActivePort);
+    EXPECT_FALSE(ActiveLink.port());
     expectEnabled(f, NoLink);
     EXPECT_EQ(focus(), f.txtComPort);
 }
@@ -663,7 +663,7 @@ TEST_F(MainWindowTest, ClosingTheWindowReleasesThePort)
     auto& f = open();
     initCom();
     f.close();
-    EXPECT_FALSE(ActivePort);
+    EXPECT_FALSE(ActiveLink.port());
     bool ok = false;
     CRS232 other(Com, 9600, ok);
     EXPECT_TRUE(ok);

@@ -1,0 +1,78 @@
+#include "testthread.h"
+
+#include "script.h"
+
+#include "terminal/logview.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QScrollBar>
+
+// Hands each line to the GUI thread and waits until it is shown there.
+class TestThread::Sink : public scripts::LogSink {
+public:
+    explicit Sink(TestThread& thread) : thread_(thread) {}
+    void UpdateLog(const std::string& message) override
+    {
+        thread_.LogMessage = message;
+        QMetaObject::invokeMethod(&thread_, &TestThread::UpdateLog, Qt::BlockingQueuedConnection);
+    }
+    void ClearLog() override { QMetaObject::invokeMethod(&thread_, &TestThread::ClearLog, Qt::BlockingQueuedConnection); }
+
+private:
+    TestThread& thread_;
+};
+
+namespace {
+// How often a waiting GUI thread looks for the worker's log lines.
+constexpr int FinishPollMs = 2;
+} // namespace
+
+TestThread::TestThread(bool CreateSuspended, scripts::RunSettings settings, terminal::Link& link, LogView* log,
+                       QObject* parent)
+    : QThread(parent), settings_(std::move(settings)), link_(link), log_(log)
+{
+    if (!CreateSuspended)
+        start();
+}
+
+TestThread::~TestThread()
+{
+    finishRun();
+}
+
+void TestThread::finishRun()
+{
+    if (!isRunning())
+        return;
+    StopScript = true;
+    hurry_ = true;
+    // The worker's synchronous calls are events for this object on the GUI thread:
+    // they are delivered here, and nothing else is.
+    while (!wait(QDeadlineTimer(FinishPollMs)))
+        QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+}
+
+void TestThread::Execute()
+{
+    Sink sink(*this);
+    outcome_ = scripts::ExecuteScript(settings_, link_, sink, hurry_);
+}
+
+void TestThread::UpdateLog()
+{
+    if (LogMessage.empty())
+        return;
+    const QString line = QString::fromLatin1(LogMessage.data(), static_cast<qsizetype>(LogMessage.size()));
+    QScrollBar* bar = log_->verticalScrollBar();
+    const int top = bar->value();
+    log_->addLine(line, scripts::LogLineColour(LogMessage));
+    // One line down from where the reader stood, not a jump to the new line.
+    bar->setValue(top);
+    bar->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+}
+
+void TestThread::ClearLog()
+{
+    log_->clear();
+}
