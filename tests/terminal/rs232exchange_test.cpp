@@ -162,7 +162,7 @@ struct Rig {
             throw std::runtime_error("cannot open the scripted module's port");
     }
 
-    terminal::Rs232Answer exchange(const QByteArray& command = "*IDN?", bool noEcho = false, bool rvx = false)
+    terminal::Rs232Answer exchange(const std::string& command = "*IDN?", bool noEcho = false, bool rvx = false)
     {
         clock.clear();
         return terminal::Rs232Exchange(port.get(), command, noEcho, rvx);
@@ -178,7 +178,7 @@ TEST(Exchange, AnswersAreJoinedAndCutAtTheFirstCrLf)
 {
     struct Case {
         std::vector<std::pair<int, std::string>> pieces;
-        QByteArray text;
+        std::string text;
         std::uint32_t count;
         std::size_t polls;
     };
@@ -187,7 +187,7 @@ TEST(Exchange, AnswersAreJoinedAndCutAtTheFirstCrLf)
         {{{0, "O"}, {1, "K\r\n"}}, "OK", 4, 2},
         {{{0, "A\r\nB\r\n"}}, "A", 6, 1},
         {{{0, "OK\r"}, {2, "\nX"}}, "OK", 5, 3}, // CR and LF in different polls
-        {{{0, std::string("\xB5V\0X\xFF\r\n", 7)}}, QByteArray("\xB5V\0X\xFF", 5), 7, 1},
+        {{{0, std::string("\xB5V\0X\xFF\r\n", 7)}}, std::string("\xB5V\0X\xFF", 5), 7, 1},
     };
     for (const Case& c : cases) {
         Rig rig;
@@ -195,9 +195,9 @@ TEST(Exchange, AnswersAreJoinedAndCutAtTheFirstCrLf)
             rig.module.sendAt(pause, bytes);
         const auto answer = rig.exchange();
         EXPECT_TRUE(answer.sent);
-        EXPECT_EQ(answer.text, c.text) << c.text.toStdString();
-        EXPECT_EQ(answer.byteCount, c.count) << c.text.toStdString();
-        EXPECT_EQ(rig.answerPolls(), c.polls) << c.text.toStdString();
+        EXPECT_EQ(answer.text, c.text) << c.text;
+        EXPECT_EQ(answer.byteCount, c.count) << c.text;
+        EXPECT_EQ(rig.answerPolls(), c.polls) << c.text;
         EXPECT_EQ(rig.module.wire(), "*IDN?\r\n");
     }
 }
@@ -225,7 +225,7 @@ TEST_F(ExchangeTest, AnswersBeyondTwoHundredFiftyFiveBytesAreCut)
 {
     module.sendAt(0, std::string(300, 'L') + "\r\n");
     auto answer = exchange();
-    EXPECT_EQ(answer.text, QByteArray(255, 'L'));
+    EXPECT_EQ(answer.text, std::string(255, 'L'));
     EXPECT_EQ(answer.byteCount, 255u);
     // A poll takes 256 bytes: the second brought the rest, whose CR LF was discarded,
     // so the read ended 80 polls after that one.
@@ -237,7 +237,7 @@ TEST_F(ExchangeTest, AModuleThatNeverEndsItsLineIsLeftAfterAThousandPolls)
     for (int pause = 0; pause < 1500; ++pause)
         module.sendAt(pause, "S");
     const auto answer = exchange();
-    EXPECT_EQ(answer.text, QByteArray(255, 'S'));
+    EXPECT_EQ(answer.text, std::string(255, 'S'));
     EXPECT_EQ(answer.byteCount, 255u);
     EXPECT_EQ(answerPolls(), 1000u);
 }
@@ -290,7 +290,7 @@ TEST_F(ExchangeTest, NoEchoWritesTheLineWithoutWaitingForEchoes)
 
 TEST_F(ExchangeTest, ALongCommandIsCutSoThatCrLfStillFits)
 {
-    exchange(QByteArray(300, 'V'));
+    exchange(std::string(300, 'V'));
     EXPECT_EQ(module.wire(), std::string(253, 'V') + "\r\n");
 }
 
