@@ -6,6 +6,7 @@
 #include "platform/ui.h"
 #include "platform/version.h"
 #include "tests/support/simport.h"
+#include "tests/support/windowinput.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -22,6 +23,7 @@
 #include <filesystem>
 #include <unistd.h>
 
+using testsupport::click;
 using testsupport::readFile;
 using testsupport::writeFile;
 
@@ -60,9 +62,7 @@ struct MainWindowTest : ::testing::Test {
     TfrmMain& open(QStringList args = {"voltdesk"})
     {
         w = std::make_unique<TfrmMain>(args);
-        w->show();
-        w->activateWindow();
-        EXPECT_TRUE(QTest::qWaitForWindowActive(w.get()));
+        EXPECT_TRUE(testsupport::showActive(*w));
         return *w;
     }
 
@@ -75,12 +75,6 @@ struct MainWindowTest : ::testing::Test {
     {
         ASSERT_NE(focus(), nullptr);
         QTest::keyClicks(focus(), text);
-    }
-    // A left click at the middle of a control (a check box: at its box), through the window.
-    void click(QWidget* control)
-    {
-        const QPoint at = qobject_cast<QCheckBox*>(control) ? QPoint(6, control->height() / 2) : control->rect().center();
-        QTest::mouseClick(window(), Qt::LeftButton, Qt::NoModifier, control->mapTo(w.get(), at));
     }
     // Tab until the control has the focus, as a user would.
     bool tabTo(QWidget* control)
