@@ -9,12 +9,12 @@
 namespace testsupport {
 
 // Shows a top-level window and waits until it is active, so that keys sent to it
-// reach its focus widget.
+// reach its focus widget. The bound is generous: a loaded machine may take a while.
 inline bool showActive(QWidget& window)
 {
     window.show();
     window.activateWindow();
-    return QTest::qWaitForWindowActive(&window);
+    return QTest::qWaitForWindowActive(&window, 30000);
 }
 
 // A left click at the middle of a control (a check box: at its box), through its window.

@@ -104,7 +104,7 @@ struct FactoryDialogTest : ::testing::Test {
         click(w->btnFactory);
         EXPECT_TRUE(dlg->isVisible());
         dlg->activateWindow();
-        EXPECT_TRUE(QTest::qWaitForWindowActive(dlg.get()));
+        EXPECT_TRUE(QTest::qWaitForWindowActive(dlg.get(), 30000));
         port.module().clearRecord();
         atPause.clear();
         return *dlg;

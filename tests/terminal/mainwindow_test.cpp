@@ -5,6 +5,7 @@
 
 #include "platform/ui.h"
 #include "platform/version.h"
+#include "tests/support/fakeclock.h"
 #include "tests/support/simport.h"
 #include "tests/support/windowinput.h"
 
@@ -36,7 +37,13 @@ struct MainWindowTest : ::testing::Test {
     testsupport::TempDir cwd;
     std::string oldCwd = std::filesystem::current_path().string();
     testsupport::SimPort port{Com};
-    // The module runs on a thread in real time, and so does the program's clock here.
+    // The module answers on a thread of its own; the program's clock moves on only once
+    // the module has taken and answered what the program sent, so that the echo and
+    // answer limits run out only when the module really stays silent, however loaded
+    // the machine is.
+    testsupport::FakeClock clock;
+    platform::ScopedClock useClock{clock};
+    testsupport::ScopedFollow follow{clock, port.module()};
     std::vector<QString> messages;
     std::vector<QString> openedFolders;
     std::unique_ptr<TfrmMain> w;
