@@ -174,10 +174,8 @@ void SerialModule::run()
         }
         beginWork();
         unsigned char buf[512];
-        busy_ = true; // before the read empties the queue
         ssize_t n = ::read(master_, buf, sizeof buf);
         if (n <= 0) {
-            busy_ = false;
             endWork();
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
             continue;
@@ -197,7 +195,6 @@ void SerialModule::run()
             }
             deliver(buf[i]);
         }
-        busy_ = false;
         endWork();
     }
 }
@@ -398,15 +395,6 @@ int SerialModule::lineSpeed() const
     case B115200: return 115200;
     default: return 0;
     }
-}
-
-bool SerialModule::caughtUp() const
-{
-    // The queue first: bytes gone from it were taken while busy_ was already set.
-    int n = 0;
-    if (master_ < 0 || ::ioctl(master_, FIONREAD, &n) != 0)
-        return true;
-    return n == 0 && !busy_;
 }
 
 int SerialModule::pendingForProgram() const

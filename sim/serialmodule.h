@@ -104,10 +104,6 @@ public:
 
     // Bytes waiting to be read by the program on the terminal's side.
     int pendingForProgram() const;
-    // True when the module has taken and answered every byte that reached its side of
-    // the terminal (unpaced line). A test's clock waits for this in each of the
-    // program's pauses, so that a loaded machine cannot make the module miss a poll.
-    bool caughtUp() const;
     // The speed the program set on its side of the terminal (bit/s), or 0.
     int lineSpeed() const;
 
@@ -132,7 +128,6 @@ private:
     std::string slavePath_;
     std::string mapFile_;
     std::atomic<bool> stopping_{false};
-    std::atomic<bool> busy_{false}; // between taking bytes and having answered them
     std::thread thread_;
     mutable std::mutex mutex_;
     SerialFaults faults_;

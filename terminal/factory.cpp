@@ -2,6 +2,7 @@
 
 #include "factoryexchange.h"
 #include "globals.h"
+#include "placing.h"
 
 #include "platform/clock.h"
 #include "platform/ui.h"
@@ -15,16 +16,12 @@
 
 namespace {
 
-template <typename W, typename... A>
-W* place(QWidget* parent, int left, int top, int width, int height, A&&... args)
-{
-    auto* w = new W(std::forward<A>(args)..., parent);
-    w->setGeometry(left, top, width, height);
-    return w;
-}
+using terminal::button;
+using terminal::checkBox;
+using terminal::place;
 
-// Labels size themselves to their caption.
-QLabel* label(QWidget* parent, const char* caption, int left, int top)
+// Labels here size themselves to their caption.
+QLabel* fittedLabel(QWidget* parent, const char* caption, int left, int top)
 {
     auto* l = new QLabel(QString::fromLatin1(caption), parent);
     l->move(left, top);
@@ -34,7 +31,7 @@ QLabel* label(QWidget* parent, const char* caption, int left, int top)
 
 QPushButton* okButton(QWidget* parent, int left, int top)
 {
-    auto* b = place<QPushButton>(parent, left, top, 75, 25, QStringLiteral("Ok"));
+    auto* b = button(parent, "Ok", left, top, 75);
     // Enter in an edit box sends nothing; only a click or the focused button's key does.
     b->setAutoDefault(false);
     return b;
@@ -65,23 +62,23 @@ void TfrmFactory::buildControls()
     setFont(QFont(QStringLiteral("MS Sans Serif"), 8));
 
     grpArcParameter = place<QGroupBox>(this, 16, 16, 329, 265, QStringLiteral("Arc Parameter"));
-    chkArcEnabled = place<QCheckBox>(grpArcParameter, 16, 32, 217, 17, QStringLiteral("Arc Management Enabled"));
-    Label1 = label(grpArcParameter, "Arc Number:", 16, 68);
+    chkArcEnabled = checkBox(grpArcParameter, "Arc Management Enabled", 16, 32, 217);
+    Label1 = fittedLabel(grpArcParameter, "Arc Number:", 16, 68);
     txtArcNum = place<QLineEdit>(grpArcParameter, 104, 64, 187, 21, QStringLiteral("0"));
     udArcNum = upDown(grpArcParameter, 291, 64);
-    Label2 = label(grpArcParameter, "Arc Time (s):", 16, 104);
+    Label2 = fittedLabel(grpArcParameter, "Arc Time (s):", 16, 104);
     txtArcTime = place<QLineEdit>(grpArcParameter, 104, 104, 187, 21);
     udArcTime = upDown(grpArcParameter, 291, 104);
-    Label3 = label(grpArcParameter, "Arc Wait Time (s):", 16, 146);
+    Label3 = fittedLabel(grpArcParameter, "Arc Wait Time (s):", 16, 146);
     txtArcWait = place<QLineEdit>(grpArcParameter, 104, 144, 187, 21);
     udArcWait = upDown(grpArcParameter, 291, 144);
-    Label4 = label(grpArcParameter, "Arc Ramp (V/s):", 16, 188);
+    Label4 = fittedLabel(grpArcParameter, "Arc Ramp (V/s):", 16, 188);
     txtArcRamp = place<QLineEdit>(grpArcParameter, 104, 184, 187, 21);
     udArcRamp = upDown(grpArcParameter, 291, 184);
     btnArcOk = okButton(grpArcParameter, 232, 232);
 
     grpLumetra = place<QGroupBox>(this, 352, 16, 225, 121, QStringLiteral("Lumetra"));
-    chkIset = place<QCheckBox>(grpLumetra, 16, 24, 97, 17, QStringLiteral("Iset adjustable"));
+    chkIset = checkBox(grpLumetra, "Iset adjustable", 16, 24, 97);
     btnLumetraOk = okButton(grpLumetra, 136, 88);
 
     grpDateTime = place<QGroupBox>(this, 352, 144, 225, 137, QStringLiteral("Date / Time"));

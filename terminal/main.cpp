@@ -5,6 +5,7 @@
 #include "firmwarelaunch.h"
 #include "formkeys.h"
 #include "globals.h"
+#include "placing.h"
 #include "rs232exchange.h"
 #include "rules.h"
 
@@ -33,28 +34,10 @@
 
 namespace {
 
-template <typename W, typename... A>
-W* place(QWidget* parent, int left, int top, int width, int height, A&&... args)
-{
-    auto* w = new W(std::forward<A>(args)..., parent);
-    w->setGeometry(left, top, width, height);
-    return w;
-}
-
-QPushButton* button(QWidget* parent, const char* caption, int left, int top, int width, int height = 25)
-{
-    return place<QPushButton>(parent, left, top, width, height, QString::fromUtf8(caption));
-}
-
-QCheckBox* checkBox(QWidget* parent, const char* caption, int left, int top, int width)
-{
-    return place<QCheckBox>(parent, left, top, width, 17, QString::fromUtf8(caption));
-}
-
-QLabel* label(QWidget* parent, const char* caption, int left, int top, int width = 90)
-{
-    return place<QLabel>(parent, left, top, width, 13, QString::fromUtf8(caption));
-}
+using terminal::button;
+using terminal::checkBox;
+using terminal::label;
+using terminal::place;
 
 // Win32 key code of Enter, which the key handlers compare against.
 constexpr int VK_RETURN = 13;

@@ -81,6 +81,13 @@ file_is() {
 
 saved_log_exists() { compgen -G "$work/LOG_*.TXT" > /dev/null; }
 
+# The module's 300-character identification: "HVSIM-" and then the digits 0 to 9 over and over.
+long_id() {
+  local id
+  id="HVSIM-$(printf '0123456789%.0s' {1..30})"
+  printf '%s' "${id:0:300}"
+}
+
 app_ended() {
   local state
   [ -r /proc/"$app_pid"/stat ] || return 0
@@ -198,8 +205,7 @@ flow_alt_t_without_link_does_nothing() {
 # File writes that line whole into LOG_yyyy_mm_dd_hh_nn.TXT in the working folder.
 flow_long_answer_saved_whole() {
   local id
-  id="HVSIM-$(printf '0123456789%.0s' {1..30})"
-  id=${id:0:300}
+  id=$(long_id)
   start_session --id "$id"
   click_at 61 157 # Init
   wait_for "the link to open" holds_port
@@ -230,16 +236,20 @@ flow_enter_in_command_box_queries() {
   file_is "$work/history.txt" $'VOLT?\r\n'
 }
 
-# Alt+3 to the Ethernet tab, Enter in the IP box opens the link, Enter in the command box
-# queries the module over TCP; the answer is in the log that Save Log to File writes.
-flow_ethernet_query_by_keys() {
-  start_session --tcp 0 -- --ip 127.0.0.1 --port TCP_PORT
+# Alt+3 to the Ethernet tab, Enter in the IP box opens the link, and COMMAND typed into
+# the command box with Enter queries the module over TCP.
+ethernet_query_by_keys() {
   keys alt+3
   click_at 160 70 # into the IP box
   keys Return
   keys ctrl+a
-  type_text "*idn?"
+  type_text "$1"
   keys Return
+}
+
+flow_ethernet_query_by_keys() {
+  start_session --tcp 0 -- --ip 127.0.0.1 --port TCP_PORT
+  ethernet_query_by_keys "*idn?"
   wait_for "the module to receive *IDN?" received "*IDN?"
   # The answer reaches the log a moment after the module has it: save until it is there.
   wait_for "the answer in the saved log" saved_log_is $'HVSIM,HV-4000 Test Module,SN 000042,FW 1.07\r\n'
@@ -280,6 +290,19 @@ saved_log_ends_with() {
     sleep 0.05
   done
   [ -n "${log:-}" ] && tail -c "${#1}" "$log" | cmp -s - <(printf '%s' "$1")
+}
+
+# The 300-character answer over TCP, where the link keeps an answer whole: Save Log to
+# File writes all 300 characters and the line end.
+flow_long_answer_over_tcp_saved_whole() {
+  local id
+  id=$(long_id)
+  start_session --id "$id" --tcp 0 -- --ip 127.0.0.1 --port TCP_PORT
+  ethernet_query_by_keys "*idn?"
+  wait_for "the module to receive *IDN?" received "*IDN?"
+  wait_for "the whole answer in the saved log" saved_log_is "$id"$'\r\n'
+  end_session
+  file_is "$work/history.txt" $'*IDN?\r\n'
 }
 
 # Clicks Save Log to File and compares the file it writes with BYTES.

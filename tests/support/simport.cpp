@@ -1,12 +1,10 @@
 #include "simport.h"
 
-#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
-#include <thread>
 
 namespace testsupport {
 
@@ -55,9 +53,7 @@ SimPort::SimPort(int comNumber) : com_(comNumber)
 
 void SimPort::settle()
 {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!module_->caughtUp() && std::chrono::steady_clock::now() < until)
-        std::this_thread::sleep_for(std::chrono::microseconds(100));
+    module_->settle(false);
 }
 
 SimPort::~SimPort()

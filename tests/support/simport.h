@@ -45,8 +45,9 @@ public:
     sim::ModuleCommands& commands() { return commands_; }
     int comNumber() const { return com_; }
     const std::string& mapFile() const { return mapFile_; }
-    // Waits (at most 10 s) until the module has answered all it received; for a test
-    // clock's pauses, so that the module's progress, not the machine's load, decides.
+    // Waits until the module has answered all it received and the program can read
+    // it; for a test clock's pauses, so that the module's progress, not the
+    // machine's load, decides.
     void settle();
 
 private:

@@ -11,6 +11,7 @@
 #include "sim/tcpmodule.h"
 #include "tests/support/manualtimer.h"
 #include "tests/support/simport.h"
+#include "tests/support/windowinput.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -70,9 +71,7 @@ struct EthernetTest : ::testing::Test {
             timer = t.get();
             w->ethernet->setTimer(std::move(t));
         }
-        w->show();
-        w->activateWindow();
-        EXPECT_TRUE(QTest::qWaitForWindowActive(w.get()));
+        EXPECT_TRUE(testsupport::showActive(*w));
         return *w;
     }
 
@@ -89,7 +88,7 @@ struct EthernetTest : ::testing::Test {
     {
         key(Qt::Key_3, Qt::AltModifier);
         ASSERT_EQ(w->tabsInitialization->currentIndex(), 2);
-        QTest::mouseClick(w->txtIpAddr, Qt::LeftButton);
+        testsupport::click(w->txtIpAddr);
         ASSERT_EQ(QApplication::focusWidget(), w->txtIpAddr);
         key(Qt::Key_Return);
         ASSERT_FALSE(w->btnInit->isEnabled());
@@ -236,7 +235,7 @@ TEST_F(EthernetTest, TalkWhileUnansweredSendsOverTheOpenConnectionAndQuitClosesI
     ASSERT_TRUE(waitForStatus("connected"));
     ASSERT_TRUE(timer->fire());
     ASSERT_TRUE(waitForLines(3));
-    QTest::mouseClick(w->btnQuit, Qt::LeftButton);
+    testsupport::click(w->btnQuit);
     EXPECT_FALSE(active());
     EXPECT_EQ(status(), "disconnected");
     EXPECT_EQ(QApplication::focusWidget(), w->txtIpAddr);
@@ -294,7 +293,7 @@ TEST_F(EthernetTest, APortOutsideTheTcpRangeStopsInitLikeATextThatIsNoNumber)
     open();
     w->txtTcpPort->setText("70000");
     key(Qt::Key_3, Qt::AltModifier);
-    QTest::mouseClick(w->txtTcpPort, Qt::LeftButton);
+    testsupport::click(w->txtTcpPort);
     key(Qt::Key_Return);
     EXPECT_EQ(messages, std::vector<QString>{"'70000' is not a valid integer value"});
     EXPECT_TRUE(w->btnInit->isEnabled());
@@ -425,7 +424,7 @@ TEST_F(EthernetTest, AFailedAnswerHaltsTheWalkAndTheNextRunGoesOnWithTheNextLine
     EXPECT_EQ(module.connections(), 1);
 
     // Quit ends the walk and closes the connection.
-    QTest::mouseClick(w->btnQuit, Qt::LeftButton);
+    testsupport::click(w->btnQuit);
     EXPECT_FALSE(w->ethernet->EthernetScriptActive);
     EXPECT_FALSE(active());
     EXPECT_EQ(status(), "disconnected");

@@ -8,6 +8,7 @@
 #include "platform/ui.h"
 #include "tests/support/fakeclock.h"
 #include "tests/support/simport.h"
+#include "tests/support/windowinput.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -20,6 +21,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+
+using testsupport::click;
 
 namespace {
 
@@ -63,12 +66,10 @@ struct FactoryDialogTest : ::testing::Test {
         w = std::make_unique<TfrmMain>(QStringList{"voltdesk", "mrtq"});
         dlg = std::make_unique<TfrmFactory>(w.get());
         frmFactory = dlg.get();
-        w->show();
-        w->activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(w.get()));
+        ASSERT_TRUE(testsupport::showActive(*w));
         w->tabsInitialization->setCurrentIndex(TfrmMain::TabRs232);
         w->txtComPort->setEditText(QString::number(Com));
-        clickAt(w->btnInit);
+        click(w->btnInit);
         ASSERT_TRUE(w->btnFactory->isEnabled());
     }
 
@@ -81,13 +82,6 @@ struct FactoryDialogTest : ::testing::Test {
         platform::ui::setMessageHandler({});
         platform::ui::setModalHandler({});
         std::filesystem::current_path(oldCwd);
-    }
-
-    // A left click where the user sees the widget, delivered to its window.
-    static void clickAt(QWidget* widget)
-    {
-        QWidget* top = widget->window();
-        QTest::mouseClick(top->windowHandle(), Qt::LeftButton, {}, widget->mapTo(top, widget->rect().center()));
     }
 
     static void key(Qt::Key k, Qt::KeyboardModifiers mods = {})
@@ -107,10 +101,10 @@ struct FactoryDialogTest : ::testing::Test {
     TfrmFactory& openFactory()
     {
         EXPECT_FALSE(dlg->isVisible()) << "the modal dialog would take the click";
-        clickAt(w->btnFactory);
+        click(w->btnFactory);
         EXPECT_TRUE(dlg->isVisible());
         dlg->activateWindow();
-        EXPECT_TRUE(QTest::qWaitForWindowActive(dlg.get()));
+        EXPECT_TRUE(QTest::qWaitForWindowActive(dlg.get(), 30000));
         port.module().clearRecord();
         atPause.clear();
         return *dlg;
@@ -229,7 +223,7 @@ TEST_F(FactoryDialogTest, TheAnswerFillsTheDialogAndNothingTouchedSendsOnlyLocal
     EXPECT_EQ(d.txtDate->text(), "24-05-01");
     EXPECT_EQ(d.txtTime->text(), "07:08:09");
 
-    clickAt(d.btnArcOk);
+    click(d.btnArcOk);
     EXPECT_EQ(received(), Local);
     EXPECT_TRUE(atPause.empty());
     EXPECT_FALSE(d.isVisible());
@@ -238,10 +232,10 @@ TEST_F(FactoryDialogTest, TheAnswerFillsTheDialogAndNothingTouchedSendsOnlyLocal
 TEST_F(FactoryDialogTest, ArrowClicksStepThroughTheTables)
 {
     TfrmFactory& d = openFactory();
-    clickAt(d.udArcTime->upButton());
+    click(d.udArcTime->upButton());
     EXPECT_EQ(d.udArcTime->Position(), 10);
     EXPECT_EQ(d.txtArcTime->text(), "2"); // the step 1 is skipped
-    clickAt(d.btnArcOk);
+    click(d.btnArcOk);
     EXPECT_EQ(received(), ":CONF:ARC:TIME 2\r\n" + Local);
     EXPECT_EQ(atPause, (decltype(atPause){{100, ":CONF:ARC:TIME 2\r\n"}}));
     EXPECT_EQ(value(":CONF:ARC:TIME"), "2");
@@ -249,25 +243,25 @@ TEST_F(FactoryDialogTest, ArrowClicksStepThroughTheTables)
     // Down from 0.5 lands on 0.5 again: no change, nothing to send.
     port.commands().setValue(":CONF:ARC:TIME", "0.5");
     openFactory();
-    clickAt(d.udArcTime->downButton());
+    click(d.udArcTime->downButton());
     EXPECT_EQ(d.udArcTime->Position(), 8);
     EXPECT_EQ(d.txtArcTime->text(), "0.5");
-    clickAt(d.btnArcOk);
+    click(d.btnArcOk);
     EXPECT_EQ(received(), Local);
 
     // 0.7 sits between steps: up shows 2, down 0.5.
     port.commands().setValue(":CONF:ARC:TIME", "0.7");
     openFactory();
     EXPECT_EQ(d.udArcTime->Position(), 9);
-    clickAt(d.udArcTime->upButton());
+    click(d.udArcTime->upButton());
     EXPECT_EQ(d.txtArcTime->text(), "2");
-    clickAt(d.udArcTime->downButton());
-    clickAt(d.udArcTime->downButton());
+    click(d.udArcTime->downButton());
+    click(d.udArcTime->downButton());
     EXPECT_EQ(d.txtArcTime->text(), "0.5");
 
     // 0.01 is a step itself: the up-down sits one above it, and up goes on to 0.05.
     EXPECT_EQ(d.udArcWait->Position(), 4);
-    clickAt(d.udArcWait->upButton());
+    click(d.udArcWait->upButton());
     EXPECT_EQ(d.txtArcWait->text(), "0.05");
     d.windowHandle()->close();
 
@@ -275,13 +269,13 @@ TEST_F(FactoryDialogTest, ArrowClicksStepThroughTheTables)
     port.commands().setValue(":CONF:ARC:WAIT", "2");
     openFactory();
     EXPECT_EQ(d.udArcWait->Position(), 11);
-    clickAt(d.udArcWait->upButton());
+    click(d.udArcWait->upButton());
     EXPECT_EQ(d.udArcWait->Position(), 11);
     EXPECT_EQ(d.txtArcWait->text(), "5");
-    clickAt(d.udArcWait->upButton());
+    click(d.udArcWait->upButton());
     EXPECT_EQ(d.udArcWait->Position(), 11);
     EXPECT_EQ(d.txtArcWait->text(), "5");
-    clickAt(d.btnArcOk);
+    click(d.btnArcOk);
     EXPECT_EQ(received(), ":CONF:ARC:WAIT 5\r\n" + Local);
 }
 
@@ -297,16 +291,16 @@ TEST_F(FactoryDialogTest, ValuesBeyondTheTablesStartAtTheFirstStep)
     EXPECT_EQ(d.udArcWait->Position(), 0);
     EXPECT_EQ(d.udArcRamp->Position(), 0);
     // Down at position 0 would leave the range: no step, no handler, the text stays.
-    clickAt(d.udArcRamp->downButton());
+    click(d.udArcRamp->downButton());
     EXPECT_EQ(d.txtArcRamp->text(), "5E+06");
-    clickAt(d.udArcTime->upButton());
-    clickAt(d.udArcWait->upButton());
-    clickAt(d.udArcRamp->upButton());
+    click(d.udArcTime->upButton());
+    click(d.udArcWait->upButton());
+    click(d.udArcRamp->upButton());
     EXPECT_EQ(d.txtArcTime->text(), "0.002");
     EXPECT_EQ(d.txtArcWait->text(), "0.002");
     EXPECT_EQ(d.txtArcRamp->text(), "20");
-    clickAt(d.udArcRamp->downButton());
-    clickAt(d.udArcRamp->downButton());
+    click(d.udArcRamp->downButton());
+    click(d.udArcRamp->downButton());
     EXPECT_EQ(d.udArcRamp->Position(), 0);
     EXPECT_EQ(d.txtArcRamp->text(), "10");
 }
@@ -318,10 +312,10 @@ TEST_F(FactoryDialogTest, PercentGTextsGoOutAsShown)
     EXPECT_EQ(d.txtArcTime->text(), "1E-05");
     EXPECT_EQ(d.udArcTime->Position(), 0);
     for (int i = 0; i < 8; ++i) // 1000 at 7 ... 1E+06 at 15
-        clickAt(d.udArcRamp->upButton());
+        click(d.udArcRamp->upButton());
     EXPECT_EQ(d.udArcRamp->Position(), 15);
     EXPECT_EQ(d.txtArcRamp->text(), "1E+06");
-    clickAt(d.btnArcOk);
+    click(d.btnArcOk);
     EXPECT_EQ(received(), ":CONF:ARC:RAMP 1E+06\r\n" + Local);
     EXPECT_EQ(value(":CONF:ARC:RAMP"), "1E+06");
 }
@@ -331,7 +325,7 @@ TEST_F(FactoryDialogTest, ArrowKeysStepTheArcNumber)
     port.commands().setValue(":CONF:ARC:NUM", "150");
     TfrmFactory& d = openFactory();
     EXPECT_EQ(d.txtArcNum->text(), "100");
-    clickAt(d.txtArcNum);
+    click(d.txtArcNum);
     ASSERT_EQ(QApplication::focusWidget(), d.txtArcNum);
     key(Qt::Key_Up); // no wrap at the top
     EXPECT_EQ(d.txtArcNum->text(), "100");
@@ -346,18 +340,18 @@ TEST_F(FactoryDialogTest, ArrowKeysStepTheArcNumber)
     // A number typed into the box is where the arrows go on from.
     key(Qt::Key_A, Qt::ControlModifier);
     type("7");
-    clickAt(d.udArcNum->upButton());
+    click(d.udArcNum->upButton());
     EXPECT_EQ(d.txtArcNum->text(), "8");
-    clickAt(d.btnArcOk);
+    click(d.btnArcOk);
     EXPECT_EQ(received(), ":CONF:ARC:NUM 8\r\n" + Local);
 
     port.commands().setValue(":CONF:ARC:NUM", "-3");
     openFactory();
     EXPECT_EQ(d.txtArcNum->text(), "0");
-    clickAt(d.txtArcNum);
+    click(d.txtArcNum);
     key(Qt::Key_Down);
     EXPECT_EQ(d.txtArcNum->text(), "0");
-    clickAt(d.btnArcOk);
+    click(d.btnArcOk);
     EXPECT_EQ(received(), Local);
 }
 
@@ -367,16 +361,16 @@ TEST_F(FactoryDialogTest, ArcOkSendsEveryTouchedSettingInQueryOrder)
     TfrmFactory& d = openFactory();
     EXPECT_FALSE(d.chkArcEnabled->isChecked());
     // Ticked and unticked again: touched, and the current state goes out.
-    clickAt(d.chkArcEnabled);
-    clickAt(d.chkArcEnabled);
-    clickAt(d.udArcRamp->upButton());
-    clickAt(d.txtArcWait);
+    click(d.chkArcEnabled);
+    click(d.chkArcEnabled);
+    click(d.udArcRamp->upButton());
+    click(d.txtArcWait);
     key(Qt::Key_A, Qt::ControlModifier);
     type(" 0.3 ");
-    clickAt(d.txtArcNum);
+    click(d.txtArcNum);
     key(Qt::Key_Up);
-    clickAt(d.udArcTime->upButton());
-    clickAt(d.btnArcOk);
+    click(d.udArcTime->upButton());
+    click(d.btnArcOk);
     const std::string cont = ":CONF:ARC:CONT 0\r\n";
     const std::string num = cont + ":CONF:ARC:NUM 4\r\n";
     const std::string time = num + ":CONF:ARC:TIME 2\r\n";
@@ -390,21 +384,21 @@ TEST_F(FactoryDialogTest, ArcOkSendsEveryTouchedSettingInQueryOrder)
 
     // A value put back by hand still counts as touched.
     openFactory();
-    clickAt(d.udArcTime->upButton());
-    clickAt(d.udArcTime->downButton());
+    click(d.udArcTime->upButton());
+    click(d.udArcTime->downButton());
     EXPECT_EQ(d.txtArcTime->text(), "2");
-    clickAt(d.btnArcOk);
+    click(d.btnArcOk);
     EXPECT_EQ(received(), ":CONF:ARC:TIME 2\r\n" + Local);
 }
 
 TEST_F(FactoryDialogTest, AnOverlongTextIsRefusedWithAMessage)
 {
     TfrmFactory& d = openFactory();
-    clickAt(d.txtArcTime);
+    click(d.txtArcTime);
     key(Qt::Key_A, Qt::ControlModifier);
     type(QString(239, '1'));
-    clickAt(d.udArcRamp->upButton());
-    clickAt(d.btnArcOk);
+    click(d.udArcRamp->upButton());
+    click(d.btnArcOk);
     EXPECT_EQ(received(), ":CONF:ARC:RAMP 5000\r\n" + Local);
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0], ":CONF:ARC:TIME not sent: its text is too long.");
@@ -414,9 +408,9 @@ TEST_F(FactoryDialogTest, AnOverlongTextIsRefusedWithAMessage)
 TEST_F(FactoryDialogTest, LumetraOkAlwaysSendsTheIsetOption)
 {
     TfrmFactory& d = openFactory();
-    clickAt(d.chkIset);
+    click(d.chkIset);
     EXPECT_TRUE(d.chkIset->isChecked());
-    clickAt(d.btnLumetraOk);
+    click(d.btnLumetraOk);
     EXPECT_EQ(received(), ":SYS:KAVO:ISET 1\r\n" + Local);
     EXPECT_EQ(atPause, (decltype(atPause){{100, ":SYS:KAVO:ISET 1\r\n"}}));
     EXPECT_EQ(value(":SYS:KAVO:ISET"), "1");
@@ -425,18 +419,18 @@ TEST_F(FactoryDialogTest, LumetraOkAlwaysSendsTheIsetOption)
     port.commands().setValue(":SYS:KAVO:ISET", "0");
     openFactory();
     EXPECT_FALSE(d.chkIset->isChecked());
-    clickAt(d.btnLumetraOk);
+    click(d.btnLumetraOk);
     EXPECT_EQ(received(), ":SYS:KAVO:ISET 0\r\n" + Local);
 }
 
 TEST_F(FactoryDialogTest, DateTimeOkReadsTheClockAndEndsWithTheFactoryReset)
 {
     TfrmFactory& d = openFactory();
-    clickAt(d.txtDate);
+    click(d.txtDate);
     key(Qt::Key_A, Qt::ControlModifier);
     type("99-99-99");
     clock.now = {2031, 12, 30, 23, 59, 58};
-    clickAt(d.btnDateOk);
+    click(d.btnDateOk);
     const std::string date = "*DATE,31-12-30\r\n";
     const std::string time = date + "*TIME,23:59:58\r\n";
     const std::string reset = time + ":SYS:KAVO:FACTORYRESET 1\r\n";
@@ -454,8 +448,8 @@ TEST_F(FactoryDialogTest, DateTimeOkReadsTheClockAndEndsWithTheFactoryReset)
 TEST_F(FactoryDialogTest, TheCloseBoxSendsNothingAndTheNextShowStartsClean)
 {
     TfrmFactory& d = openFactory();
-    clickAt(d.chkArcEnabled);
-    clickAt(d.udArcTime->upButton());
+    click(d.chkArcEnabled);
+    click(d.udArcTime->upButton());
     d.windowHandle()->close();
     EXPECT_FALSE(d.isVisible());
     EXPECT_EQ(received(), "");
@@ -464,7 +458,7 @@ TEST_F(FactoryDialogTest, TheCloseBoxSendsNothingAndTheNextShowStartsClean)
     openFactory();
     EXPECT_TRUE(d.chkArcEnabled->isChecked()); // refilled from the module
     EXPECT_EQ(d.txtArcTime->text(), "0.5");
-    clickAt(d.btnArcOk);
+    click(d.btnArcOk);
     EXPECT_EQ(received(), Local);
 }
 
@@ -481,7 +475,7 @@ TEST_F(FactoryDialogTest, WithoutACompleteAnswerTheDialogShowsWhatItHeld)
     EXPECT_EQ(d.txtArcNum->text(), "0");
     EXPECT_EQ(d.txtArcTime->text(), "");
     EXPECT_EQ(d.udArcTime->Position(), 0);
-    clickAt(d.udArcTime->upButton());
+    click(d.udArcTime->upButton());
     EXPECT_EQ(d.txtArcTime->text(), "0.002");
     d.windowHandle()->close();
 
@@ -512,6 +506,6 @@ TEST_F(FactoryDialogTest, WithoutACompleteAnswerTheDialogShowsWhatItHeld)
     openFactory();
     EXPECT_TRUE(d.chkIset->isChecked());
     EXPECT_EQ(d.txtArcRamp->text(), "5");
-    clickAt(d.btnArcOk);
+    click(d.btnArcOk);
     EXPECT_EQ(received(), Local);
 }

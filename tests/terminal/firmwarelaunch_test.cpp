@@ -7,6 +7,7 @@
 #include "platform/process.h"
 #include "platform/ui.h"
 #include "tests/support/simport.h"
+#include "tests/support/windowinput.h"
 
 #include <QCheckBox>
 #include <QPushButton>
@@ -153,9 +154,7 @@ struct FirmwareUpdateButton : ::testing::Test {
     TfrmMain& open(QStringList args = {"voltdesk"})
     {
         w = std::make_unique<TfrmMain>(args);
-        w->show();
-        w->activateWindow();
-        EXPECT_TRUE(QTest::qWaitForWindowActive(w.get()));
+        EXPECT_TRUE(testsupport::showActive(*w));
         return *w;
     }
 
@@ -167,7 +166,7 @@ struct FirmwareUpdateButton : ::testing::Test {
         ASSERT_TRUE(opened);
     }
 
-    void clickUpdate() { QTest::mouseClick(w->btnUpdate, Qt::LeftButton); }
+    void clickUpdate() { testsupport::click(w->btnUpdate); }
 };
 
 TEST_F(FirmwareUpdateButton, CancellingTheDialogChangesNothing)

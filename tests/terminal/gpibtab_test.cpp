@@ -9,6 +9,7 @@
 #include "tests/support/fakeclock.h"
 #include "tests/support/gpibsimlib.h"
 #include "tests/support/simport.h"
+#include "tests/support/windowinput.h"
 
 #include <QAccessible>
 #include <QAccessibleActionInterface>
@@ -23,6 +24,7 @@
 
 #include <algorithm>
 
+using testsupport::click;
 using testsupport::ScopedEnv;
 using testsupport::SimLibrary;
 using Calls = std::vector<std::string>;
@@ -45,9 +47,7 @@ struct GpibTabTest : ::testing::Test {
         sim = std::make_unique<SimLibrary>(GPIBSIM_LIBRARY);
         platform::ui::setMessageHandler([this](const QString& t) { messages.push_back(t); });
         w = std::make_unique<TfrmMain>(QStringList{"voltdesk"});
-        w->show();
-        w->activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(w.get()));
+        ASSERT_TRUE(testsupport::showActive(*w));
         alt(Qt::Key_2);
         ASSERT_EQ(w->tabsInitialization->currentIndex(), 1);
     }
@@ -69,11 +69,6 @@ struct GpibTabTest : ::testing::Test {
         QTest::keyClick(w->windowHandle(), key, mods);
     }
     void alt(Qt::Key key) { press(key, Qt::AltModifier); }
-    void click(QWidget* control)
-    {
-        const QPoint at = qobject_cast<QCheckBox*>(control) ? QPoint(6, control->height() / 2) : control->rect().center();
-        QTest::mouseClick(w->windowHandle(), Qt::LeftButton, Qt::NoModifier, control->mapTo(w.get(), at));
-    }
     void typeInto(QWidget* box, const QString& text)
     {
         click(box);

@@ -5,7 +5,9 @@
 
 #include "platform/ui.h"
 #include "platform/version.h"
+#include "tests/support/fakeclock.h"
 #include "tests/support/simport.h"
+#include "tests/support/windowinput.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -22,6 +24,7 @@
 #include <filesystem>
 #include <unistd.h>
 
+using testsupport::click;
 using testsupport::readFile;
 using testsupport::writeFile;
 
@@ -34,7 +37,13 @@ struct MainWindowTest : ::testing::Test {
     testsupport::TempDir cwd;
     std::string oldCwd = std::filesystem::current_path().string();
     testsupport::SimPort port{Com};
-    // The module runs on a thread in real time, and so does the program's clock here.
+    // The module answers on a thread of its own; the program's clock moves on only once
+    // the module has taken and answered what the program sent, so that the echo and
+    // answer limits run out only when the module really stays silent, however loaded
+    // the machine is.
+    testsupport::FakeClock clock;
+    platform::ScopedClock useClock{clock};
+    testsupport::ScopedFollow follow{clock, port.module()};
     std::vector<QString> messages;
     std::vector<QString> openedFolders;
     std::unique_ptr<TfrmMain> w;
@@ -60,9 +69,7 @@ struct MainWindowTest : ::testing::Test {
     TfrmMain& open(QStringList args = {"voltdesk"})
     {
         w = std::make_unique<TfrmMain>(args);
-        w->show();
-        w->activateWindow();
-        EXPECT_TRUE(QTest::qWaitForWindowActive(w.get()));
+        EXPECT_TRUE(testsupport::showActive(*w));
         return *w;
     }
 
@@ -75,12 +82,6 @@ struct MainWindowTest : ::testing::Test {
     {
         ASSERT_NE(focus(), nullptr);
         QTest::keyClicks(focus(), text);
-    }
-    // A left click at the middle of a control (a check box: at its box), through the window.
-    void click(QWidget* control)
-    {
-        const QPoint at = qobject_cast<QCheckBox*>(control) ? QPoint(6, control->height() / 2) : control->rect().center();
-        QTest::mouseClick(window(), Qt::LeftButton, Qt::NoModifier, control->mapTo(w.get(), at));
     }
     // Tab until the control has the focus, as a user would.
     bool tabTo(QWidget* control)
