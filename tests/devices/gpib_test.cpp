@@ -1,7 +1,6 @@
 #include "devices/gpib.h"
 #include "devices/gpib_testing.h"
 
-#include "sim/commands.h"
 #include "tests/support/simport.h"
 
 #include "tests/support/gpibsimlib.h"
@@ -152,7 +151,8 @@ TEST_F(GpibLayer, PlainStatusNamesServeWhereTheUserNamesAreMissing)
     EXPECT_EQ(ibcntl, 5);
     char buf[256] = {};
     ibrd(ud, buf, 256);
-    EXPECT_EQ(ibcntl, static_cast<int>(std::strlen(sim::DefaultIdentification)) + 1);
+    EXPECT_EQ(std::string(buf, ibcntl), "HVSIM,HV-4000 Test Module,SN 000042,FW 1.07\n");
+    EXPECT_EQ(ibcntl, 44);
     EXPECT_EQ(ibsta, CMPL | END);
 }
 
@@ -281,13 +281,13 @@ TEST_F(GpibLayer, ScanOfListenersAt5And17)
         found.push_back(results[i]);
     ASSERT_EQ(found, (std::vector<int>{5, 17}));
 
-    const std::string id = std::string(sim::DefaultIdentification) + "\n";
+    const std::string id = "HVSIM,HV-4000 Test Module,SN 000042,FW 1.07\n";
     for (int address : found) {
         const int ud = ibdev(0, address, 0, 10, 1, 0);
         ibwrt(ud, "*IDN?", 5);
         char buf[256] = {};
         ibrd(ud, buf, 255);
-        EXPECT_EQ(ibcntl, static_cast<int>(id.size()));
+        EXPECT_EQ(ibcntl, 44);
         EXPECT_EQ(ibcnt, ibcntl);
         EXPECT_EQ(std::string(buf, ibcntl), id);
         EXPECT_EQ(ibonl(ud, 0), CMPL);

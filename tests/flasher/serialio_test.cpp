@@ -73,7 +73,7 @@ bool waitQueued(Handle h, int n)
 struct RawPortTest : ::testing::Test {
     RawPty pty;
     Handle h = openPort("COM8");
-    void SetUp() override { ASSERT_NE(h, InvalidHandle); }
+    void SetUp() override { ASSERT_NE(h, -1); }
     void TearDown() override { platform::serial::closePort(h); }
 };
 
@@ -151,13 +151,13 @@ TEST_F(RawPortTest, AVanishedPortFailsTheReads)
 
 TEST_F(RawPortTest, ThePortIsHeldExclusively)
 {
-    EXPECT_EQ(openPort("COM8"), InvalidHandle);
+    EXPECT_EQ(openPort("COM8"), -1);
 }
 
 TEST(SerialRoutines, MissingHandlesFailWithoutASystemCall)
 {
     char buf[4];
-    for (Handle h : {Handle{0}, InvalidHandle}) {
+    for (Handle h : {Handle{0}, Handle{-1}}) {
         std::uint32_t got = 3;
         EXPECT_FALSE(writeBytes(h, 1, "x"));
         EXPECT_FALSE(readAvailable(h, got, 4, buf));
@@ -166,7 +166,7 @@ TEST(SerialRoutines, MissingHandlesFailWithoutASystemCall)
         EXPECT_FALSE(readExact(h, 4, got, 4, buf));
         EXPECT_EQ(got, 0u);
     }
-    EXPECT_EQ(openPort(std::string(252, 'C')), InvalidHandle);
+    EXPECT_EQ(openPort(std::string(252, 'C')), -1);
 }
 
 namespace {
@@ -195,7 +195,7 @@ struct EchoTest : ::testing::Test {
 
 TEST_F(EchoTest, EchoedTextGoesOutCharacterByCharacter)
 {
-    ASSERT_NE(h, InvalidHandle);
+    ASSERT_NE(h, -1);
     EXPECT_TRUE(sendEchoed(h, "*IDN?\r\n"));
     EXPECT_EQ(receivedSettled(), "*IDN?\r\n");
     EXPECT_GE(clock.yields(), 7u); // each echo poll hands over the processor

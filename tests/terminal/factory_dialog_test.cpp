@@ -436,7 +436,7 @@ TEST_F(FactoryDialogTest, DateTimeOkReadsTheClockAndEndsWithTheFactoryReset)
     const std::string reset = time + ":SYS:KAVO:FACTORYRESET 1\r\n";
     EXPECT_EQ(received(), reset + Local);
     EXPECT_EQ(atPause, (decltype(atPause){{100, date}, {100, time}, {300, reset}}));
-    EXPECT_EQ(value(sim::FactoryResetCount), "1");
+    EXPECT_EQ(value("FACTORYRESET COUNT"), "1");
     EXPECT_EQ(value("*DATE"), "31-12-30");
     EXPECT_FALSE(d.isVisible());
     // The next show shows the clock again.

@@ -208,7 +208,7 @@ TEST_F(FactoryExchangeTest, SettingsGoOutWithTheirPauses)
     // The module keeps what was set.
     EXPECT_EQ(sim.commands().value("*DATE"), "31-02-03");
     EXPECT_EQ(sim.commands().value("*TIME"), "04:05:06");
-    EXPECT_EQ(sim.commands().value(sim::FactoryResetCount), "1");
+    EXPECT_EQ(sim.commands().value("FACTORYRESET COUNT"), "1");
     EXPECT_EQ(sim.commands().value(":CONF:INTER"), "LOCAL");
 }
 

@@ -1,6 +1,7 @@
 #include "terminal/logview.h"
 
 #include "tests/support/simport.h"
+#include "tests/support/windowinput.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -38,6 +39,17 @@ private:
     std::unique_ptr<QApplication> app_;
 };
 [[maybe_unused]] auto* const qtEnvironment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+
+// Input as the window system delivers it: keys to the log's window, which hands them on
+// to its focus widget, and clicks at a point of the view through that window.
+void press(LogView& log, Qt::Key k, Qt::KeyboardModifiers m = Qt::NoModifier)
+{
+    QTest::keyClick(log.windowHandle(), k, m);
+}
+void clickAt(LogView& log, QPoint inView)
+{
+    QTest::mouseClick(log.windowHandle(), Qt::LeftButton, Qt::NoModifier, log.viewport()->mapTo(&log, inView));
+}
 
 constexpr std::uint32_t kBlack = 0;
 constexpr std::uint32_t kRed = 255;
@@ -239,8 +251,8 @@ TEST(LogView, ClearEmptiesLinesAndSelectionAndStartsAfresh)
     LogView log;
     for (int i = 0; i < 50; ++i)
         log.addLine(QString("old %1").arg(i), kRed);
-    log.show();
-    QTest::keyClick(&log, Qt::Key_A, Qt::ControlModifier);
+    ASSERT_TRUE(testsupport::showActive(log));
+    press(log, Qt::Key_A, Qt::ControlModifier);
     ASSERT_FALSE(log.selectedText().isEmpty());
     log.clear();
     EXPECT_EQ(log.lineCount(), 0);
@@ -262,11 +274,9 @@ protected:
         log.resize(400, 300);
         for (int i = 0; i < 5; ++i)
             log.addLine(QString("l%1").arg(i), kBlack);
-        log.show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(&log));
-        log.setFocus();
+        ASSERT_TRUE(testsupport::showActive(log));
     }
-    void key(Qt::Key k, Qt::KeyboardModifiers m = Qt::NoModifier) { QTest::keyClick(&log, k, m); }
+    void key(Qt::Key k, Qt::KeyboardModifiers m = Qt::NoModifier) { press(log, k, m); }
 
     LogView log;
 };
@@ -274,7 +284,7 @@ protected:
 TEST_F(LogViewUi, ExtendedSelectionGivesTheLinesInOrder)
 {
     EXPECT_EQ(log.selectedText(), "");
-    QTest::mouseClick(log.viewport(), Qt::LeftButton, Qt::NoModifier, QPoint(10, 1));
+    clickAt(log, QPoint(10, 1));
     EXPECT_EQ(log.selectedText(), "l0");
     key(Qt::Key_End, Qt::ShiftModifier);
     EXPECT_EQ(log.selectedText(), "l0\nl1\nl2\nl3\nl4");
@@ -292,7 +302,7 @@ TEST_F(LogViewUi, ExtendedSelectionGivesTheLinesInOrder)
     key(Qt::Key_A, Qt::ControlModifier);
     EXPECT_EQ(log.selectedText(), "l0\nl1\nl2\nl3\nl4");
     // A click below the last line clears the selection.
-    QTest::mouseClick(log.viewport(), Qt::LeftButton, Qt::NoModifier, QPoint(10, 295));
+    clickAt(log, QPoint(10, 295));
     EXPECT_EQ(log.selectedText(), "");
 }
 
@@ -403,19 +413,18 @@ TEST(LogViewWrap, ClickOnAnyRowOfAWrappedLineSelectsThatLineAndCopyKeepsItsBytes
     log.addLine(QString(255, QChar('M')), kBlack);
     log.addLine("A\nB", kBlack);
     log.addLine("after", kBlack);
-    log.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&log));
+    ASSERT_TRUE(testsupport::showActive(log));
     const int rows = static_cast<int>(
         LineWrapper::forFont(log.font(), log.viewport()->width() - 6).rowCount(std::string(255, 'M')));
     const int rowHeight = log.fontMetrics().height() + 2;
-    QTest::mouseClick(log.viewport(), Qt::LeftButton, Qt::NoModifier, QPoint(10, (rows - 1) * rowHeight + 2));
+    clickAt(log, QPoint(10, (rows - 1) * rowHeight + 2));
     EXPECT_EQ(log.selectedText(), QString(255, QChar('M')));
-    QTest::mouseClick(log.viewport(), Qt::LeftButton, Qt::NoModifier, QPoint(10, (rows + 1) * rowHeight + 2));
+    clickAt(log, QPoint(10, (rows + 1) * rowHeight + 2));
     EXPECT_EQ(log.selectedText(), "A\nB");
-    QTest::mouseClick(log.viewport(), Qt::LeftButton, Qt::NoModifier, QPoint(10, (rows + 2) * rowHeight + 2));
+    clickAt(log, QPoint(10, (rows + 2) * rowHeight + 2));
     EXPECT_EQ(log.selectedText(), "after");
-    QTest::keyClick(&log, Qt::Key_Up, Qt::ShiftModifier);
-    QTest::keyClick(&log, Qt::Key_C, Qt::ControlModifier);
+    press(log, Qt::Key_Up, Qt::ShiftModifier);
+    press(log, Qt::Key_C, Qt::ControlModifier);
     EXPECT_EQ(QApplication::clipboard()->text(), "A\nB\nafter");
 }
 
