@@ -21,6 +21,9 @@ mkdir -p build-demo/firmware
 [ -f build-demo/firmware/demo_firmware.hex ] ||
   srec_cat -generate 0x1000 0x1800 -repeat-string "Voltdesk demo firmware " \
     -o build-demo/firmware/demo_firmware.hex -motorola -address-length=3 -obs=32
+# Scripts for Run Script: "..." opens in build-demo, where they are under scripts/.
+mkdir -p build-demo/scripts
+cp demo/scripts/*.txt build-demo/scripts/
 build-demo/sim/modulesim --map "$VOLTDESK_SERIALCOMM" --com COM5 --tcp 10001 &
 sim=$!
 trap 'kill $sim 2>/dev/null; wait $sim 2>/dev/null' EXIT
