@@ -5,6 +5,7 @@
 #include "terminal/logview.h"
 
 #include <QCoreApplication>
+#include <algorithm>
 #include <QDeadlineTimer>
 #include <QScrollBar>
 
@@ -67,9 +68,10 @@ void TestThread::UpdateLog()
     QScrollBar* bar = log_->verticalScrollBar();
     const int top = bar->value();
     log_->addLine(line, scripts::LogLineColour(LogMessage));
-    // One line down from where the reader stood, not a jump to the new line.
-    bar->setValue(top);
-    bar->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+    // One line down from where the reader stood, not a jump to the new line; a line
+    // that wraps moves the view by all its rows, so that a followed log keeps up.
+    const qsizetype rows = std::max<qsizetype>(1, log_->lineRows(log_->lineCount() - 1));
+    bar->setValue(static_cast<int>(std::min<qsizetype>(top + rows, bar->maximum())));
 }
 
 void TestThread::ClearLog()

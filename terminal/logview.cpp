@@ -239,6 +239,13 @@ int LogView::visibleRows() const
     return std::max(1, viewport()->height() / rowHeight_);
 }
 
+qsizetype LogView::lineRows(qsizetype index) const
+{
+    if (index < 0 || index >= static_cast<qsizetype>(rowEnds_.size()))
+        return 0;
+    return rowsUpTo(index) - firstRowOf(index);
+}
+
 qsizetype LogView::firstRowOf(qsizetype line) const
 {
     return line <= 0 ? 0 : rowsUpTo(line - 1);

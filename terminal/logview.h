@@ -84,6 +84,8 @@ public:
     // Out-of-range indexes give an empty text and colour 0.
     QString lineText(qsizetype index) const;
     std::uint32_t lineColour(qsizetype index) const;
+    // The rows a line takes on the screen at the present width (0 out of range).
+    qsizetype lineRows(qsizetype index) const;
 
     // The selected lines in order, joined by "\n"; empty without a selection.
     QString selectedText() const;

@@ -77,6 +77,22 @@ TEST_F(TestThreadTest, ALogFollowedToItsEndStaysAtItsEnd)
     EXPECT_EQ(bar->value(), bar->maximum());
 }
 
+TEST_F(TestThreadTest, ALogFollowedToItsEndKeepsUpWithLinesThatWrap)
+{
+    for (int i = 0; i < 100; ++i)
+        log.addLine(QString::number(i), 0);
+    QScrollBar* bar = log.verticalScrollBar();
+    ASSERT_EQ(bar->value(), bar->maximum());
+    // Without a port the long device line fails; its red line wraps over several rows.
+    script(std::string(200, 'X') + "\n");
+    TestThread t(false, settings, link, &log);
+    ASSERT_TRUE(waitUntilDone(t));
+    ASSERT_EQ(log.lineCount(), 103); // and the two statistics lines
+    EXPECT_EQ(log.lineText(100), QString(200, 'X') + " failed.");
+    ASSERT_GT(log.lineRows(100), 1);
+    EXPECT_EQ(bar->value(), bar->maximum());
+}
+
 TEST_F(TestThreadTest, ClearEmptiesTheLogAndTheRunGoesOn)
 {
     log.addLine("old", 0);
