@@ -76,12 +76,12 @@ struct MainWindowTest : ::testing::Test {
     // ---- input as the window system delivers it ----
     QWindow* window() const { return w->windowHandle(); }
     static QWidget* focus() { return QApplication::focusWidget(); }
-    void press(Qt::Key key, Qt::KeyboardModifiers mods = Qt::NoModifier) { QTest::keyClick(window(), key, mods); }
+    void press(Qt::Key key, Qt::KeyboardModifiers mods = Qt::NoModifier) { QTest::keyClick(w->windowHandle(), key, mods); }
     void alt(Qt::Key key) { press(key, Qt::AltModifier); }
     void type(const QString& text)
     {
         ASSERT_NE(focus(), nullptr);
-        QTest::keyClicks(focus(), text);
+        QTest::keyClicks(QApplication::focusWidget(), text);
     }
     // Tab until the control has the focus, as a user would.
     bool tabTo(QWidget* control)
