@@ -1,6 +1,7 @@
 #include "factory.h"
 
 #include "factoryexchange.h"
+#include "formkeys.h"
 #include "globals.h"
 #include "placing.h"
 
@@ -92,6 +93,9 @@ void TfrmFactory::buildControls()
                         chkIset,       btnLumetraOk, btnDateOk, txtDate,  txtTime};
     for (std::size_t i = 1; i < std::size(order); ++i)
         setTabOrder(order[i - 1], order[i]);
+    // Enter clicks the focused Ok button, and Alt with a character types nothing; the
+    // dialog has no default button.
+    new FormKeys(this, nullptr);
 
     // Every change of a value, typed, stepped or filled, marks its setting as touched.
     connect(chkArcEnabled, &QCheckBox::toggled, this, [this] { chkArcEnabledClick(chkArcEnabled); });

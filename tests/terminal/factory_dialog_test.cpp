@@ -355,6 +355,28 @@ TEST_F(FactoryDialogTest, ArrowKeysStepTheArcNumber)
     EXPECT_EQ(received(), Local);
 }
 
+TEST_F(FactoryDialogTest, EnterClicksTheFocusedOkAndAltTypesNothing)
+{
+    TfrmFactory& d = openFactory();
+    click(d.txtArcRamp);
+    key(Qt::Key_End);
+    key(Qt::Key_7, Qt::AltModifier);
+    EXPECT_EQ(d.txtArcRamp->text(), "1000");
+    key(Qt::Key_Tab);
+    ASSERT_EQ(QApplication::focusWidget(), d.btnArcOk);
+    key(Qt::Key_Return);
+    EXPECT_EQ(received(), Local);
+    EXPECT_FALSE(d.isVisible());
+
+    openFactory();
+    click(d.chkIset);
+    key(Qt::Key_Tab);
+    ASSERT_EQ(QApplication::focusWidget(), d.btnLumetraOk);
+    key(Qt::Key_Enter, Qt::KeypadModifier);
+    EXPECT_EQ(received(), ":SYS:KAVO:ISET 1\r\n" + Local);
+    EXPECT_FALSE(d.isVisible());
+}
+
 TEST_F(FactoryDialogTest, ArcOkSendsEveryTouchedSettingInQueryOrder)
 {
     port.commands().setValue(":CONF:ARC:CONT", "0");
