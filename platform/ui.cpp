@@ -3,6 +3,7 @@
 #include "errors.h"
 
 #include <QDialog>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
@@ -68,11 +69,16 @@ QString chooseOpenFile(QWidget* parent, const QString& title, const QString& fol
 {
     if (fileDialogHandler())
         return fileDialogHandler()(parent, title, folder, filter);
-    QFileDialog dialog(parent, title, folder, filter);
+    // A start folder that is not there (the production folders of factory mode on a
+    // machine without them) leaves the dialog in the current folder, not at the root
+    // with the folder's text as a file name.
+    const QFileInfo start(folder);
+    const QString directory = start.isDir() ? start.absoluteFilePath() : start.isFile() ? start.absolutePath() : QDir::currentPath();
+    QFileDialog dialog(parent, title, directory, filter);
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    if (QFileInfo(folder).isFile())
-        dialog.selectFile(folder);
+    if (start.isFile())
+        dialog.selectFile(start.absoluteFilePath());
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return {};
     return dialog.selectedFiles().first();
