@@ -330,6 +330,32 @@ TEST_F(ScriptWindowTest, QuitDuringARunWaitsForItsStatisticsBeforeTheConnectionC
     EXPECT_EQ(w->txtLog->lineCount(), after);
 }
 
+TEST_F(ScriptWindowTest, AnAdapterThatVanishesEndsTheRunAndTheWindowStaysUsable)
+{
+    initCom();
+    script("*IDN?\tHVSIM,.*\n");
+    click(w->btnTest);
+    ASSERT_TRUE(waitForLines(2));
+    port.module().stop();
+    ASSERT_TRUE(waitForEnd());
+    const QStringList l = lines();
+    ASSERT_GE(l.size(), 5);
+    EXPECT_EQ(l[l.size() - 3], "*IDN? failed.");
+    EXPECT_EQ(w->txtLog->lineColour(l.size() - 3), 255u);
+    // Every line before the failed one passed with the 43-character identification.
+    const qsizetype passed = l.size() - 3;
+    EXPECT_EQ(l.back(), QString("%1 answers (%2 bytes) received.").arg(passed).arg(43 * passed));
+    // A Query on the dead port says so; Quit lets the port go and Init can be used again.
+    w->txtCmd->setEditText("*IDN?");
+    w->txtCmd->setFocus();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    EXPECT_EQ(lines().back(), "<No Communication>");
+    click(w->btnQuit);
+    EXPECT_EQ(ActiveLink.port(), nullptr);
+    EXPECT_TRUE(w->btnInit->isEnabled());
+    EXPECT_FALSE(w->btnTest->isEnabled());
+}
+
 TEST_F(ScriptWindowTest, ClosingTheWindowDuringALongSleepEndsTheRunPromptly)
 {
     initCom();
