@@ -24,10 +24,26 @@ mkdir -p build-demo/firmware
 # Scripts for Run Script: "..." opens in build-demo, where they are under scripts/.
 mkdir -p build-demo/scripts
 cp demo/scripts/*.txt build-demo/scripts/
-build-demo/sim/modulesim --map "$VOLTDESK_SERIALCOMM" --com COM5 --tcp 10001 &
+build-demo/sim/modulesim --map "$VOLTDESK_SERIALCOMM" --com COM5 --tcp 10001 > build-demo/modulesim.out &
 sim=$!
 trap 'kill $sim 2>/dev/null; wait $sim 2>/dev/null' EXIT
-sleep 0.5
+# Voltdesk lists the COM ports when it starts: it comes up only once the module is on
+# both sides. A module that could not start (TCP port 10001 taken) ends the demo here.
+sim_ended() {
+  local state
+  read -r _ _ state _ 2>/dev/null < /proc/$sim/stat || return 0
+  [ "$state" = Z ]
+}
+for _ in $(seq 200); do
+  grep -q '^modulesim: TCP on ' build-demo/modulesim.out && break
+  sim_ended && break
+  sleep 0.05
+done
+cat build-demo/modulesim.out
+if ! grep -q '^modulesim: TCP on ' build-demo/modulesim.out; then
+  echo "demo: the simulated module did not start (is TCP port 10001 in use?)" >&2
+  exit 1
+fi
 cd build-demo
 # Voltdesk starts Burnport from its own folder, build-demo/bin.
 ./bin/voltdesk --ip 127.0.0.1 "$@"
