@@ -68,11 +68,57 @@ private:
     bool open_ = false;
 };
 
+// The system clock, except that once armed, the next pause of DelayMs holds the worker
+// until the test lets it go: the test then knows the worker stands between two lines.
+class DelayGateClock : public platform::Clock {
+public:
+    static constexpr std::uint32_t DelayMs = 37;
+    void sleepMs(std::uint32_t ms) override
+    {
+        if (ms == DelayMs) {
+            std::unique_lock lock(mutex_);
+            if (armed_) {
+                armed_ = false;
+                held_ = true;
+                changed_.notify_all();
+                changed_.wait(lock, [this] { return !held_; });
+            }
+        }
+        platform::systemClock().sleepMs(ms);
+    }
+    void yield() override { platform::systemClock().yield(); }
+    std::uint32_t tickMs() override { return platform::systemClock().tickMs(); }
+    void arm()
+    {
+        std::lock_guard lock(mutex_);
+        armed_ = true;
+    }
+    bool holding()
+    {
+        std::lock_guard lock(mutex_);
+        return held_;
+    }
+    void release()
+    {
+        std::lock_guard lock(mutex_);
+        armed_ = false;
+        held_ = false;
+        changed_.notify_all();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool armed_ = false;
+    bool held_ = false;
+};
+
 struct ScriptWindowTest : ::testing::Test {
     testsupport::TempDir cwd;
     std::string oldCwd = std::filesystem::current_path().string();
     testsupport::SimPort port{Com};
     GateClock gate;
+    DelayGateClock delayGate;
     std::vector<QString> messages;
     std::unique_ptr<TfrmMain> w;
 
@@ -90,6 +136,7 @@ struct ScriptWindowTest : ::testing::Test {
     void TearDown() override
     {
         gate.open();
+        delayGate.release();
         w.reset();
         ResetMainUnitGlobals();
         StopScript = false;
@@ -332,11 +379,17 @@ TEST_F(ScriptWindowTest, QuitDuringARunWaitsForItsStatisticsBeforeTheConnectionC
 
 TEST_F(ScriptWindowTest, AnAdapterThatVanishesEndsTheRunAndTheWindowStaysUsable)
 {
+    platform::ScopedClock useClock(delayGate);
     initCom();
     script("*IDN?\tHVSIM,.*\n");
+    w->txtDelay->setText("37");
     click(w->btnTest);
     ASSERT_TRUE(waitForLines(2));
+    // The module goes while the worker waits between two lines.
+    delayGate.arm();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return delayGate.holding(); }, WaitMs));
     port.module().stop();
+    delayGate.release();
     ASSERT_TRUE(waitForEnd());
     const QStringList l = lines();
     ASSERT_GE(l.size(), 5);
