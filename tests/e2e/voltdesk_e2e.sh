@@ -280,16 +280,22 @@ flow_script_run_by_clicks() {
 
 received_at_least() { [ "$(wc -l < "$work/received.txt")" -ge "$1" ]; }
 
-# Clicks Save Log to File; true when the file it writes ends with BYTES (left in $log).
-saved_log_ends_with() {
+# Clicks Save Log to File and leaves the file it writes in $log (empty when none came).
+save_log() {
   local i
+  log=""
   rm -f "$work"/LOG_*.TXT
   click_at 288 346
   for ((i = 0; i < 40; i++)); do
     log=$(compgen -G "$work/LOG_*.TXT" | head -1) && break
     sleep 0.05
   done
-  [ -n "${log:-}" ] && tail -c "${#1}" "$log" | cmp -s - <(printf '%s' "$1")
+}
+
+# Saves the log; true when the file ends with BYTES (left in $log).
+saved_log_ends_with() {
+  save_log
+  [ -n "$log" ] && tail -c "${#1}" "$log" | cmp -s - <(printf '%s' "$1")
 }
 
 # The 300-character answer over TCP, where the link keeps an answer whole: Save Log to
@@ -305,16 +311,10 @@ flow_long_answer_over_tcp_saved_whole() {
   file_is "$work/history.txt" $'*IDN?\r\n'
 }
 
-# Clicks Save Log to File and compares the file it writes with BYTES.
+# Saves the log; true when the file holds exactly BYTES.
 saved_log_is() {
-  local i log
-  rm -f "$work"/LOG_*.TXT
-  click_at 288 346
-  for ((i = 0; i < 40; i++)); do
-    log=$(compgen -G "$work/LOG_*.TXT" | head -1) && break
-    sleep 0.05
-  done
-  [ -n "${log:-}" ] && cmp -s "$log" <(printf '%s' "$1")
+  save_log
+  [ -n "$log" ] && cmp -s "$log" <(printf '%s' "$1")
 }
 
 # Factory mode: "Factory..." reads the module's settings into the dialog; an arrow click
