@@ -80,7 +80,7 @@ void runOnce(const std::string& dir, const char* title, const std::string& scrip
     std::ofstream(file) << scriptLine << "\n";
 
     bool opened = false;
-    terminal::Link link;
+    links::Link link;
     link.setPort(std::make_unique<CRS232>(Com, 9600, opened));
     if (!opened) {
         std::fprintf(stderr, "cannot open COM%d\n", Com);
@@ -90,7 +90,7 @@ void runOnce(const std::string& dir, const char* title, const std::string& scrip
 
     TimingSink sink;
     std::atomic<bool> hurry{false};
-    scripts::RunSettings settings{file, terminal::LinkKind::Rs232, false};
+    scripts::RunSettings settings{file, links::LinkKind::Rs232, false};
     StopScript = false;
     const double cpuBefore = cpuSeconds();
     const auto start = Clock::now();

@@ -5,8 +5,8 @@
 #include "devices/rs232.h"
 #include "platform/clock.h"
 #include "platform/errors.h"
-#include "terminal/gpibexchange.h"
-#include "terminal/rs232exchange.h"
+#include "link/gpibexchange.h"
+#include "link/rs232exchange.h"
 
 #include <algorithm>
 #include <cinttypes>
@@ -43,7 +43,7 @@ struct Counters {
 
 class ScriptRun {
 public:
-    ScriptRun(const RunSettings& settings, terminal::Link& link, LogSink& log, const std::atomic<bool>& hurry)
+    ScriptRun(const RunSettings& settings, links::Link& link, LogSink& log, const std::atomic<bool>& hurry)
         : settings_(settings), link_(link), log_(log), hurry_(hurry)
     {
     }
@@ -63,7 +63,7 @@ private:
     }
 
     const RunSettings& settings_;
-    terminal::Link& link_;
+    links::Link& link_;
     LogSink& log_;
     const std::atomic<bool>& hurry_;
     Counters counters_;
@@ -89,11 +89,11 @@ void ScriptRun::loop()
         const std::string command = ScriptCommands[static_cast<std::size_t>(index)];
         const std::string expected = ScriptAnswers[static_cast<std::size_t>(index)];
         if (command == "SDC") {
-            if (settings_.link == terminal::LinkKind::Gpib) {
+            if (settings_.link == links::LinkKind::Gpib) {
                 ++counters_.commands;
                 LogMessage = "Selected Device Clear";
                 auto exchange = link_.exchange();
-                terminal::GpibClearDevice(exchange.gpibDevice());
+                links::GpibClearDevice(exchange.gpibDevice());
             } else {
                 LogMessage = "Warning: Ignoring command SDC";
             }
@@ -127,8 +127,8 @@ void ScriptRun::sleepStep(int index, const std::string& command)
 bool ScriptRun::deviceStep(const std::string& command, const std::string& expected)
 {
     const std::string line = SubstituteRand(command, [] { return static_cast<std::int32_t>(std::rand()); });
-    const bool rs232 = settings_.link == terminal::LinkKind::Rs232;
-    const bool gpib = settings_.link == terminal::LinkKind::Gpib;
+    const bool rs232 = settings_.link == links::LinkKind::Rs232;
+    const bool gpib = settings_.link == links::LinkKind::Gpib;
     const std::string written = line.substr(0, rs232 ? Rs232CommandLimit : GpibCommandLimit);
     counters_.bytesSent += static_cast<std::int64_t>(written.size());
 
@@ -144,10 +144,10 @@ bool ScriptRun::deviceStep(const std::string& command, const std::string& expect
             if (sent && !expected.empty())
                 answer = ReadScriptAnswer(*port, settings_.rvx);
         } else if (gpib) {
-            sent = terminal::GpibTalk(exchange.gpibDevice(), written, false);
+            sent = links::GpibTalk(exchange.gpibDevice(), written, false);
             if (sent && !expected.empty()) {
                 pause(link_.commandDelay());
-                answer = terminal::GpibListen(exchange.gpibDevice()).text;
+                answer = links::GpibListen(exchange.gpibDevice()).text;
             }
         }
     }
@@ -186,7 +186,7 @@ std::string format(const char* pattern, auto... values)
 
 } // namespace
 
-RunEnd ExecuteScript(const RunSettings& settings, terminal::Link& link, LogSink& log, const std::atomic<bool>& hurry)
+RunEnd ExecuteScript(const RunSettings& settings, links::Link& link, LogSink& log, const std::atomic<bool>& hurry)
 {
     LoadScript(settings.fileName.c_str());
     if (ScriptLineCount == 0)
@@ -239,7 +239,7 @@ std::string ReadScriptAnswer(CRS232& port, bool rvx)
     std::string answer;
     int polls = 0;
     for (;;) {
-        terminal::PollAnswer(port, answer);
+        links::PollAnswer(port, answer);
         platform::Sleep(AnswerPollMs);
         if (hasLineEnd(answer) || ++polls >= AnswerPolls)
             break;
@@ -248,7 +248,7 @@ std::string ReadScriptAnswer(CRS232& port, bool rvx)
     if (rvx && polls < RvxAnswerPolls) {
         answer.erase(0, answer.find(LineEnd) + 2);
         for (polls = 0;;) {
-            terminal::PollAnswer(port, answer);
+            links::PollAnswer(port, answer);
             platform::Sleep(AnswerPollMs);
             if (hasLineEnd(answer) || ++polls >= RvxAnswerPolls)
                 break;

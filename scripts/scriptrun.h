@@ -2,7 +2,7 @@
 // The body of a script run over RS-232 or GPIB, without Qt: the worker thread runs
 // it and hands its log lines to the window through a sink. It reads nothing of the
 // window: what it needs is handed over when the run starts.
-#include "terminal/link.h"
+#include "link/link.h"
 
 #include <atomic>
 #include <cstdint>
@@ -24,7 +24,7 @@ public:
 
 struct RunSettings {
     std::string fileName;                            // 8-bit, as the file system takes it
-    terminal::LinkKind link = terminal::LinkKind::Rs232;
+    links::LinkKind link = links::LinkKind::Rs232;
     bool rvx = false;                                // "RVX Compatibility"
 };
 
@@ -47,7 +47,7 @@ inline constexpr const char* RandMarker = "$RAND(";
 // Runs the script once loaded from the file: endlessly over its lines until a STOP
 // line, StopScript or a failed line. hurry cuts the pauses (the delay and SLEEP)
 // short: the window sets it when it waits for the run to end.
-RunEnd ExecuteScript(const RunSettings& settings, terminal::Link& link, LogSink& log,
+RunEnd ExecuteScript(const RunSettings& settings, links::Link& link, LogSink& log,
                      const std::atomic<bool>& hurry);
 
 // Replaces the first "$RAND(low,high)" in the command with a number from low to

@@ -1,6 +1,6 @@
 #include "ethernetlink.h"
 
-#include "main.h"
+#include "logcolour.h"
 
 #include "platform/errors.h"
 #include "scripts/script.h"

@@ -2,7 +2,7 @@
 
 TfrmMain* frmMain = nullptr;
 TfrmFactory* frmFactory = nullptr;
-terminal::Link ActiveLink;
+links::Link ActiveLink;
 bool FactoryMode = false;
 QString ScriptFolder = ".";
 QString FirmwareFolder = ".";

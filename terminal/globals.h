@@ -1,6 +1,6 @@
 #pragma once
 // State shared by the main window's handlers, the script worker and the factory dialog.
-#include "link.h"
+#include "link/link.h"
 
 #include <QString>
 #include <cstdint>
@@ -13,7 +13,7 @@ extern TfrmFactory* frmFactory;
 
 // The open link: its kind, the COM port in use, the GPIB descriptor (-1 when the
 // open failed) and the milliseconds from the Delay field.
-extern terminal::Link ActiveLink;
+extern links::Link ActiveLink;
 extern bool FactoryMode;
 extern QString ScriptFolder;
 extern QString FirmwareFolder;

@@ -6,7 +6,7 @@
 #include "formkeys.h"
 #include "globals.h"
 #include "placing.h"
-#include "rs232exchange.h"
+#include "link/rs232exchange.h"
 #include "rules.h"
 
 #include "platform/clock.h"
@@ -16,7 +16,7 @@
 #include "platform/serialmap.h"
 #include "platform/ui.h"
 #include "platform/version.h"
-#include "scripts/testthread.h"
+#include "terminal/testthread.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -346,13 +346,13 @@ void TfrmMain::btnInitClick(QObject*)
     ActiveLink.setCommandDelay(platform::StrToInt(txtDelay->text()));
 
     // Which link is open is decided here, once.
-    const terminal::LinkKind kind = terminal::LinkKindOfTab(tabsInitialization->currentIndex());
+    const links::LinkKind kind = links::LinkKindOfTab(tabsInitialization->currentIndex());
     switch (kind) {
-    case terminal::LinkKind::Gpib:
+    case links::LinkKind::Gpib:
         if (!initGpib())
             return;
         break;
-    case terminal::LinkKind::Rs232: {
+    case links::LinkKind::Rs232: {
         const int com = platform::StrToInt(txtComPort->currentText());
         bool opened = false;
         ActiveLink.setPort(std::make_unique<CRS232>(com, Rs232Baud, opened));
@@ -364,7 +364,7 @@ void TfrmMain::btnInitClick(QObject*)
         btnFactory->setEnabled(FactoryMode);
         break;
     }
-    case terminal::LinkKind::Ethernet:
+    case links::LinkKind::Ethernet:
         if (!initEthernet())
             return;
         break;
@@ -387,15 +387,15 @@ void TfrmMain::btnQuitClick(QObject*)
     btnEndTestClick(btnQuit);
     FinishScriptWorker();
     switch (linkKind()) {
-    case terminal::LinkKind::Gpib:
+    case links::LinkKind::Gpib:
         quitGpib();
         break;
-    case terminal::LinkKind::Rs232:
+    case links::LinkKind::Rs232:
         btnUpdate->setEnabled(true);
         ActiveLink.releasePort();
         focusAndSelect(txtComPort);
         break;
-    case terminal::LinkKind::Ethernet:
+    case links::LinkKind::Ethernet:
         quitEthernet();
         break;
     }
@@ -422,13 +422,13 @@ void TfrmMain::btnTalkClick(QObject*)
     const QByteArray latin1 = text.toLatin1();
     const std::string command(latin1.constData(), static_cast<std::size_t>(latin1.size()));
     switch (linkKind()) {
-    case terminal::LinkKind::Gpib:
+    case links::LinkKind::Gpib:
         talkGpib(command);
         break;
-    case terminal::LinkKind::Rs232:
+    case links::LinkKind::Rs232:
         talkRs232(command);
         break;
-    case terminal::LinkKind::Ethernet:
+    case links::LinkKind::Ethernet:
         talkEthernet();
         break;
     }
@@ -437,10 +437,10 @@ void TfrmMain::btnTalkClick(QObject*)
 void TfrmMain::talkRs232(const std::string& command)
 {
     WaitCursor busy;
-    terminal::Rs232Answer answer;
+    links::Rs232Answer answer;
     {
         auto exchange = ActiveLink.exchange();
-        answer = terminal::Rs232Exchange(exchange.port(), command, cbNoEcho->isChecked(), cbRVX->isChecked());
+        answer = links::Rs232Exchange(exchange.port(), command, cbNoEcho->isChecked(), cbRVX->isChecked());
     }
     const QString text = QString::fromLatin1(answer.text.data(), static_cast<qsizetype>(answer.text.size()));
     if (!answer.sent) {
@@ -454,13 +454,13 @@ void TfrmMain::talkRs232(const std::string& command)
 void TfrmMain::btnListenClick(QObject*)
 {
     ethernet->EthernetScriptActive = false;
-    if (linkKind() == terminal::LinkKind::Gpib)
+    if (linkKind() == links::LinkKind::Gpib)
         listenGpib();
 }
 
 void TfrmMain::btnQueryClick(QObject*)
 {
-    if (linkKind() == terminal::LinkKind::Gpib) {
+    if (linkKind() == links::LinkKind::Gpib) {
         // One exchange: a script worker cannot read the answer between Talk and Listen.
         auto exchange = ActiveLink.exchange();
         btnTalkClick(btnQuery);
@@ -487,9 +487,9 @@ void TfrmMain::btnFactoryClick(QObject*)
     platform::ui::showModal(*frmFactory);
 }
 
-terminal::LinkKind TfrmMain::linkKind() const
+links::LinkKind TfrmMain::linkKind() const
 {
-    return ActiveLink.openKind().value_or(terminal::LinkKindOfTab(tabsInitialization->currentIndex()));
+    return ActiveLink.openKind().value_or(links::LinkKindOfTab(tabsInitialization->currentIndex()));
 }
 
 void TfrmMain::enterRunsInit(int key)

@@ -1,7 +1,8 @@
 #pragma once
 // Voltdesk's main window: link set-up on three tabs, interactive commands, the log.
-#include "link.h"
+#include "link/link.h"
 #include "ethernetlink.h"
+#include "logcolour.h"
 #include "logview.h"
 #include "widgets.h"
 
@@ -19,11 +20,6 @@ class QStatusBar;
 class QTabWidget;
 class QTimer;
 class TestThread;
-
-namespace LogColour {
-inline constexpr std::uint32_t Black = 0;
-inline constexpr std::uint32_t Red = 255;
-} // namespace LogColour
 
 class TfrmMain : public QWidget {
     Q_OBJECT
@@ -147,7 +143,7 @@ private:
     void focusAndSelect(QLineEdit* edit);
     void addToHistory(const QString& text);
     // The open link's kind; with none open, the selected tab's.
-    terminal::LinkKind linkKind() const;
+    links::LinkKind linkKind() const;
     void talkRs232(const std::string& command);
 
     // Link branches of the other interfaces.

@@ -2,7 +2,7 @@
 #include "main.h"
 
 #include "globals.h"
-#include "gpibexchange.h"
+#include "link/gpibexchange.h"
 
 #include "devices/gpib.h"
 #include "platform/errors.h"
@@ -27,12 +27,12 @@ QString latin1(const std::string& bytes)
 bool TfrmMain::initGpib()
 {
     const int typed = platform::StrToInt(txtGpibAddr->currentText());
-    const int address = terminal::GpibAddressOf(typed);
+    const int address = links::GpibAddressOf(typed);
     if (address != (typed & 0xFF))
         txtGpibAddr->setEditText(QString::number(address));
     {
         auto exchange = ActiveLink.exchange();
-        ActiveLink.setGpibDevice(terminal::GpibOpenDevice(address));
+        ActiveLink.setGpibDevice(links::GpibOpenDevice(address));
     }
     if (ActiveLink.gpibDevice() == gpib::NoDescriptor) {
         platform::ui::showMessage(QStringLiteral("Error: Init GPIB!"));
@@ -43,22 +43,22 @@ bool TfrmMain::initGpib()
     btnQuery->setEnabled(true);
     cbUnAddr->setEnabled(true);
     auto exchange = ActiveLink.exchange();
-    terminal::GpibConfigureDevice(exchange.gpibDevice(), cbUnAddr->isChecked());
+    links::GpibConfigureDevice(exchange.gpibDevice(), cbUnAddr->isChecked());
     return true;
 }
 
 void TfrmMain::talkGpib(const std::string& command)
 {
     auto exchange = ActiveLink.exchange();
-    terminal::GpibTalk(exchange.gpibDevice(), command, cbLf->isChecked());
+    links::GpibTalk(exchange.gpibDevice(), command, cbLf->isChecked());
 }
 
 void TfrmMain::listenGpib()
 {
-    terminal::GpibAnswer answer;
+    links::GpibAnswer answer;
     {
         auto exchange = ActiveLink.exchange();
-        answer = terminal::GpibListen(exchange.gpibDevice());
+        answer = links::GpibListen(exchange.gpibDevice());
     }
     AddLogLine(this, latin1(answer.text), LogColour::Black);
     lblBytesRcvd->setText(QString::number(answer.count));
@@ -68,7 +68,7 @@ void TfrmMain::quitGpib()
 {
     {
         auto exchange = ActiveLink.exchange();
-        terminal::GpibOffline(exchange.gpibDevice());
+        links::GpibOffline(exchange.gpibDevice());
     }
     focusAndSelect(txtGpibAddr);
 }
@@ -76,11 +76,11 @@ void TfrmMain::quitGpib()
 void TfrmMain::btnScanClick(QObject*)
 {
     txtLog->clear();
-    std::vector<terminal::GpibListener> listeners;
+    std::vector<links::GpibListener> listeners;
     {
         // The bus is shared with a worker that may still run without a link.
         auto exchange = ActiveLink.exchange();
-        listeners = terminal::GpibScan(cbLf->isChecked());
+        listeners = links::GpibScan(cbLf->isChecked());
     }
     for (const auto& l : listeners)
         AddLogLine(this, QString::number(l.address) + QLatin1Char(' ') + latin1(l.answer), LogColour::Black);
@@ -93,14 +93,14 @@ void TfrmMain::btnSdcClick(QObject*)
     // The page's own button: it acts on the tab shown, as no link is open while it can be pressed.
     if (tabsInitialization->currentIndex() == TabGpib) {
         auto exchange = ActiveLink.exchange();
-        terminal::GpibClearDevice(exchange.gpibDevice());
+        links::GpibClearDevice(exchange.gpibDevice());
     }
 }
 
 void TfrmMain::cbUnAddrClick(QObject*)
 {
     auto exchange = ActiveLink.exchange();
-    terminal::GpibSetUnaddress(exchange.gpibDevice(), cbUnAddr->isChecked());
+    links::GpibSetUnaddress(exchange.gpibDevice(), cbUnAddr->isChecked());
 }
 
 void TfrmMain::buildEthernetLink()

@@ -6,7 +6,7 @@
 #include "platform/errors.h"
 #include "platform/ui.h"
 #include "scripts/script.h"
-#include "scripts/testthread.h"
+#include "terminal/testthread.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -37,8 +37,8 @@ void TfrmMain::btnTestClick(QObject*)
     if (!LoadScript(fileName.constData()))
         return;
 
-    const terminal::LinkKind kind = linkKind();
-    if (kind == terminal::LinkKind::Ethernet) {
+    const links::LinkKind kind = linkKind();
+    if (kind == links::LinkKind::Ethernet) {
         ethernet->startScriptWalk();
         return;
     }

@@ -6,8 +6,8 @@
 
 #include "devices/gpib_testing.h"
 #include "platform/errors.h"
-#include "terminal/gpibexchange.h"
-#include "terminal/rs232exchange.h"
+#include "link/gpibexchange.h"
+#include "link/rs232exchange.h"
 #include "tests/support/fakeclock.h"
 #include "tests/support/gpibsimlib.h"
 #include "tests/support/simport.h"
@@ -23,7 +23,7 @@
 #include <thread>
 
 using scripts::RunEnd;
-using terminal::LinkKind;
+using links::LinkKind;
 using Lines = std::vector<std::string>;
 
 namespace {
@@ -105,7 +105,7 @@ std::function<void(const Lines&)> stopAfter(std::size_t n)
 struct ScriptRunTest : ::testing::Test {
     testsupport::TempDir dir;
     testsupport::SimPort port{7};
-    terminal::Link link;
+    links::Link link;
     RecordingSink sink;
     std::atomic<bool> hurry{false};
     scripts::RunSettings settings;
@@ -339,7 +339,7 @@ TEST_F(ScriptRunTest, AnInteractiveQueryDuringARunNeverTakesTheWorkersAnswer)
     ASSERT_TRUE(sink.waitForLines(1));
     for (int i = 0; i < 8; ++i) {
         auto exchange = link.exchange();
-        const auto answer = terminal::Rs232Exchange(exchange.port(), "VOLT?", false, false);
+        const auto answer = links::Rs232Exchange(exchange.port(), "VOLT?", false, false);
         EXPECT_EQ(answer.text, "0");
     }
     const std::size_t before = sink.lines().size();
@@ -475,7 +475,7 @@ struct GpibRunTest : ScriptRunTest {
         gpib_testing::ResetLayer();
         sim = std::make_unique<testsupport::SimLibrary>(GPIBSIM_LIBRARY);
         settings.link = LinkKind::Gpib;
-        link.setGpibDevice(terminal::GpibOpenDevice(17));
+        link.setGpibDevice(links::GpibOpenDevice(17));
         ud = std::to_string(link.gpibDevice());
     }
     void TearDown() override
@@ -528,7 +528,7 @@ TEST_F(GpibRunTest, ADeviceThatStopsAnsweringFailsItsLine)
 
 TEST_F(GpibRunTest, AWriteTheDriverRefusesFailsTheLine)
 {
-    terminal::GpibOffline(link.gpibDevice());
+    links::GpibOffline(link.gpibDevice());
     script("*IDN?\t.*\n");
     const Lines lines = run();
     ASSERT_EQ(lines.size(), 3u);

@@ -2,7 +2,7 @@
 // The script worker: a thread that runs a loaded script over RS-232 or GPIB while
 // the window stays usable. Its log lines reach the log view through calls that run
 // on the GUI thread while the worker waits for them.
-#include "scriptrun.h"
+#include "scripts/scriptrun.h"
 
 #include <QThread>
 #include <atomic>
@@ -15,7 +15,7 @@ class TestThread : public QThread {
 public:
     // Starts at once unless CreateSuspended; start() starts a suspended one. The
     // settings are what the run takes of the window, read on the GUI thread.
-    TestThread(bool CreateSuspended, scripts::RunSettings settings, terminal::Link& link, LogView* log,
+    TestThread(bool CreateSuspended, scripts::RunSettings settings, links::Link& link, LogView* log,
                QObject* parent = nullptr);
     // Waits for a run still under way (see finishRun).
     ~TestThread() override;
@@ -42,7 +42,7 @@ private:
     void Execute();
 
     const scripts::RunSettings settings_;
-    terminal::Link& link_;
+    links::Link& link_;
     LogView* log_;
     std::atomic<bool> hurry_{false};
     scripts::RunEnd outcome_ = scripts::RunEnd::NotLoaded;

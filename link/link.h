@@ -12,7 +12,7 @@
 #include <mutex>
 #include <optional>
 
-namespace terminal {
+namespace links {
 
 // The tabs of the link set-up, by index.
 enum class LinkKind { Rs232 = 0, Gpib = 1, Ethernet = 2 };
@@ -71,4 +71,4 @@ private:
     std::atomic<std::int32_t> commandDelay_{0};
 };
 
-} // namespace terminal
+} // namespace links

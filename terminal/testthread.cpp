@@ -1,8 +1,8 @@
 #include "testthread.h"
 
-#include "script.h"
+#include "scripts/script.h"
 
-#include "terminal/logview.h"
+#include "logview.h"
 
 #include <QCoreApplication>
 #include <algorithm>
@@ -29,7 +29,7 @@ namespace {
 constexpr int FinishPollMs = 2;
 } // namespace
 
-TestThread::TestThread(bool CreateSuspended, scripts::RunSettings settings, terminal::Link& link, LogView* log,
+TestThread::TestThread(bool CreateSuspended, scripts::RunSettings settings, links::Link& link, LogView* log,
                        QObject* parent)
     : QThread(parent), settings_(std::move(settings)), link_(link), log_(log)
 {

@@ -4,7 +4,7 @@
 // for that pause. The kernel hands bytes across a pseudo-terminal on a worker of its
 // own, so each step waits until what it expects has crossed; a poll count then does not
 // depend on how fast anything runs.
-#include "terminal/rs232exchange.h"
+#include "link/rs232exchange.h"
 
 #include "devices/rs232.h"
 #include "platform/clock.h"
@@ -162,10 +162,10 @@ struct Rig {
             throw std::runtime_error("cannot open the scripted module's port");
     }
 
-    terminal::Rs232Answer exchange(const std::string& command = "*IDN?", bool noEcho = false, bool rvx = false)
+    links::Rs232Answer exchange(const std::string& command = "*IDN?", bool noEcho = false, bool rvx = false)
     {
         clock.clear();
-        return terminal::Rs232Exchange(port.get(), command, noEcho, rvx);
+        return links::Rs232Exchange(port.get(), command, noEcho, rvx);
     }
     std::size_t answerPolls() const { return clock.sleepCount(10); }
 };
@@ -296,7 +296,7 @@ TEST_F(ExchangeTest, ALongCommandIsCutSoThatCrLfStillFits)
 
 TEST(Exchange, WithoutAPortNothingIsSent)
 {
-    const auto answer = terminal::Rs232Exchange(nullptr, "*IDN?", false, false);
+    const auto answer = links::Rs232Exchange(nullptr, "*IDN?", false, false);
     EXPECT_FALSE(answer.sent);
     EXPECT_EQ(answer.text, "<No Communication>");
 }

@@ -6,7 +6,7 @@
 
 class CRS232;
 
-namespace terminal {
+namespace links {
 
 // The command text and its terminator together.
 inline constexpr int CommandLineLimit = 255;
@@ -38,4 +38,4 @@ struct Rs232Answer {
 // port may be null (no link): the send fails.
 Rs232Answer Rs232Exchange(CRS232* port, const std::string& command, bool noEcho, bool rvx);
 
-} // namespace terminal
+} // namespace links

@@ -1,6 +1,6 @@
 #include "link.h"
 
-namespace terminal {
+namespace links {
 
 LinkKind LinkKindOfTab(int index)
 {
@@ -35,4 +35,4 @@ void Link::reset()
     commandDelay_.store(0);
 }
 
-} // namespace terminal
+} // namespace links

@@ -1,6 +1,6 @@
 // The worker thread and the log view it writes to on the GUI thread.
 #include "scripts/script.h"
-#include "scripts/testthread.h"
+#include "terminal/testthread.h"
 
 #include "terminal/logview.h"
 #include "tests/support/simport.h"
@@ -14,7 +14,7 @@ namespace {
 
 struct TestThreadTest : ::testing::Test {
     testsupport::TempDir dir;
-    terminal::Link link;
+    links::Link link;
     LogView log;
     scripts::RunSettings settings;
 
@@ -22,7 +22,7 @@ struct TestThreadTest : ::testing::Test {
     {
         StopScript = false;
         settings.fileName = dir.file("script.txt");
-        settings.link = terminal::LinkKind::Rs232;
+        settings.link = links::LinkKind::Rs232;
         log.resize(400, 200);
         log.show();
     }

@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-namespace terminal {
+namespace links {
 
 bool PollAnswer(CRS232& port, std::string& answer)
 {
@@ -70,4 +70,4 @@ Rs232Answer Rs232Exchange(CRS232* port, const std::string& command, bool noEcho,
     return result;
 }
 
-} // namespace terminal
+} // namespace links

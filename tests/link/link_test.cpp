@@ -1,6 +1,6 @@
 // The link owner and the GPIB exchanges, without a window.
-#include "terminal/gpibexchange.h"
-#include "terminal/link.h"
+#include "link/gpibexchange.h"
+#include "link/link.h"
 
 #include "devices/gpib.h"
 #include "devices/gpib_testing.h"
@@ -14,8 +14,8 @@
 #include <chrono>
 #include <thread>
 
-using terminal::Link;
-using terminal::LinkKind;
+using links::Link;
+using links::LinkKind;
 using testsupport::ScopedEnv;
 using Calls = std::vector<std::string>;
 
@@ -52,10 +52,10 @@ TEST(LinkTest, APortInUseByAnExchangeIsReleasedOnlyWhenTheExchangeEnds)
 
 TEST(LinkTest, TheKindStaysFromOpenToCloseAndResetForgetsEverything)
 {
-    EXPECT_EQ(terminal::LinkKindOfTab(0), LinkKind::Rs232);
-    EXPECT_EQ(terminal::LinkKindOfTab(1), LinkKind::Gpib);
-    EXPECT_EQ(terminal::LinkKindOfTab(2), LinkKind::Ethernet);
-    EXPECT_EQ(terminal::LinkKindOfTab(7), LinkKind::Ethernet);
+    EXPECT_EQ(links::LinkKindOfTab(0), LinkKind::Rs232);
+    EXPECT_EQ(links::LinkKindOfTab(1), LinkKind::Gpib);
+    EXPECT_EQ(links::LinkKindOfTab(2), LinkKind::Ethernet);
+    EXPECT_EQ(links::LinkKindOfTab(7), LinkKind::Ethernet);
 
     Link link;
     EXPECT_FALSE(link.openKind());
@@ -91,21 +91,21 @@ const std::string Id = std::string(sim::DefaultIdentification) + "\n";
 
 TEST_F(GpibExchangeTest, AddressesOutsideOneToThirtyOneBecomeSeventeen)
 {
-    EXPECT_EQ(terminal::GpibAddressOf(0), 17);
-    EXPECT_EQ(terminal::GpibAddressOf(32), 17);
-    EXPECT_EQ(terminal::GpibAddressOf(31), 31);
-    EXPECT_EQ(terminal::GpibAddressOf(257), 1);
-    EXPECT_EQ(terminal::GpibAddressOf(-1), 17);
+    EXPECT_EQ(links::GpibAddressOf(0), 17);
+    EXPECT_EQ(links::GpibAddressOf(32), 17);
+    EXPECT_EQ(links::GpibAddressOf(31), 31);
+    EXPECT_EQ(links::GpibAddressOf(257), 1);
+    EXPECT_EQ(links::GpibAddressOf(-1), 17);
 }
 
 TEST_F(GpibExchangeTest, TalkAndListenCarryTheLineAndTheAnswerAsTheDriverGivesThem)
 {
-    const int device = terminal::GpibOpenDevice(17);
+    const int device = links::GpibOpenDevice(17);
     ASSERT_GT(device, 0);
     const std::string ud = std::to_string(device);
-    EXPECT_TRUE(terminal::GpibTalk(device, std::string(300, 'V'), true));
-    EXPECT_TRUE(terminal::GpibTalk(device, "*IDN?", false));
-    const terminal::GpibAnswer answer = terminal::GpibListen(device);
+    EXPECT_TRUE(links::GpibTalk(device, std::string(300, 'V'), true));
+    EXPECT_TRUE(links::GpibTalk(device, "*IDN?", false));
+    const links::GpibAnswer answer = links::GpibListen(device);
     EXPECT_EQ(answer.text, Id);
     EXPECT_EQ(answer.count, static_cast<std::int32_t>(Id.size()));
     const Calls calls = sim->calls();
@@ -115,14 +115,14 @@ TEST_F(GpibExchangeTest, TalkAndListenCarryTheLineAndTheAnswerAsTheDriverGivesTh
     EXPECT_EQ(calls[3], "ibrd " + ud + " 256");
 
     // An offline descriptor: the driver's error makes the write fail; nothing is read.
-    terminal::GpibOffline(device);
-    EXPECT_FALSE(terminal::GpibTalk(device, "*IDN?", false));
-    EXPECT_EQ(terminal::GpibListen(device).text, "");
+    links::GpibOffline(device);
+    EXPECT_FALSE(links::GpibTalk(device, "*IDN?", false));
+    EXPECT_EQ(links::GpibListen(device).text, "");
 }
 
 TEST_F(GpibExchangeTest, ScanAsksEveryListenerInOrderWithItsOwnDescriptor)
 {
-    const auto found = terminal::GpibScan(true);
+    const auto found = links::GpibScan(true);
     ASSERT_EQ(found.size(), 2u);
     EXPECT_EQ(found[0].address, 5);
     EXPECT_EQ(found[0].answer, Id);

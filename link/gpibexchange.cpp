@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <cstring>
 
-namespace terminal {
+namespace links {
 namespace {
 
 constexpr int NoSecondaryAddress = 0;
@@ -103,4 +103,4 @@ std::vector<GpibListener> GpibScan(bool lineFeed)
     return found;
 }
 
-} // namespace terminal
+} // namespace links

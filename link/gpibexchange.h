@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace terminal {
+namespace links {
 
 inline constexpr int GpibBoard = 0;
 inline constexpr int DefaultGpibAddress = 17;
@@ -47,4 +47,4 @@ struct GpibListener {
 // asked), each read 100 ms after the query, in the order the driver found them.
 std::vector<GpibListener> GpibScan(bool lineFeed);
 
-} // namespace terminal
+} // namespace links
