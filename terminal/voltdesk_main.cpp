@@ -4,6 +4,7 @@
 #include "main.h"
 
 #include "platform/errors.h"
+#include "platform/fonts.h"
 #include "platform/ui.h"
 
 #include <cstdio>
@@ -12,6 +13,7 @@ int main(int argc, char** argv)
 {
     platform::ui::Application app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Voltdesk"));
+    platform::ui::substituteWindowsFonts();
     try {
         TfrmMain mainWindow(QApplication::arguments());
         frmMain = &mainWindow;
