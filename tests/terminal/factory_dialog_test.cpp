@@ -521,6 +521,15 @@ TEST_F(FactoryDialogTest, WithoutACompleteAnswerTheDialogShowsWhatItHeld)
     EXPECT_EQ(d.txtArcTime->text(), "0.5");
     EXPECT_EQ(d.txtArcWait->text(), "0.01");
     EXPECT_EQ(d.udArcWait->Position(), 4);
+    // Without field 2 a number typed into the box stays as typed.
+    click(d.txtArcNum);
+    key(Qt::Key_A, Qt::ControlModifier);
+    type("42");
+    d.windowHandle()->close();
+    rawReply("1\r\n");
+    openFactory();
+    EXPECT_TRUE(d.chkArcEnabled->isChecked());
+    EXPECT_EQ(d.txtArcNum->text(), "42");
 
     // Seven values: the sixth field reads as the sixth value.
     d.windowHandle()->close();
