@@ -45,7 +45,8 @@ struct FactoryDialogTest : ::testing::Test {
     std::vector<QString> messages;
     std::unique_ptr<TfrmMain> w;
     std::unique_ptr<TfrmFactory> dlg;
-    // What the module had received when each pause of 100 ms or more began.
+    // Every pause but the 5 ms polls of the echo check, with what the module had
+    // received when it began.
     std::vector<std::pair<std::uint32_t, std::string>> atPause;
 
     void SetUp() override
@@ -60,7 +61,7 @@ struct FactoryDialogTest : ::testing::Test {
         });
         clock.onSleep([this](std::uint32_t ms) {
             port.settle();
-            if (ms >= 100)
+            if (ms != 5)
                 atPause.emplace_back(ms, port.module().received());
         });
         w = std::make_unique<TfrmMain>(QStringList{"voltdesk", "mrtq"});

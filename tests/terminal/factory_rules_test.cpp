@@ -80,6 +80,12 @@ TEST(FactoryAnswer, FillReadsFieldsTheWayAtolAndAtofDo)
     EXPECT_EQ(v.arcRamp, "-1500");
     EXPECT_TRUE(v.iset); // the sixth field keeps the rest, and reads as its number
 
+    // Whole numbers are decimal only: a leading 0 is no octal, and "0x" ends at the x.
+    v = filled("0x1A;010;0;0;0;0x1A", {true, 42, "2", "0.05", "20000", true});
+    EXPECT_FALSE(v.arcEnabled);
+    EXPECT_EQ(v.arcNum, 10);
+    EXPECT_FALSE(v.iset);
+
     v = filled("on;many;fast;-;?;yes", filled("1;3;0.5;0.01;1000;1"));
     EXPECT_EQ(v, (FactoryValues{false, 0, "0", "0", "0", false}));
 
@@ -100,6 +106,8 @@ TEST(FactoryAnswer, MissingFieldsLeaveTheirControlsAlone)
     EXPECT_EQ(filled("", before), before);
     EXPECT_EQ(filled("0", before), (FactoryValues{false, 42, "2", "0.05", "20000", true}));
     EXPECT_EQ(filled("0;7;1", before), (FactoryValues{false, 7, "1", "0.05", "20000", true}));
+    EXPECT_EQ(filled("0;7;1;2", before), (FactoryValues{false, 7, "1", "2", "20000", true}));
+    EXPECT_EQ(filled("0;7;1;2;3", before), (FactoryValues{false, 7, "1", "2", "3", true}));
     // A field that is there but empty reads as 0.
     EXPECT_EQ(filled("1;;;;;", before), (FactoryValues{true, 0, "0", "0", "0", false}));
     // Text after a NUL byte does not count.
