@@ -354,6 +354,27 @@ TEST_F(FactoryDialogTest, ArrowKeysStepTheArcNumber)
     EXPECT_EQ(d.txtArcNum->text(), "0");
     click(d.btnArcOk);
     EXPECT_EQ(received(), Local);
+
+    // A typed number beyond the range is held within it like any position: the arrow
+    // that would leave the range changes nothing, the other steps from the edge.
+    openFactory();
+    click(d.txtArcNum);
+    key(Qt::Key_A, Qt::ControlModifier);
+    type("150");
+    key(Qt::Key_Up);
+    EXPECT_EQ(d.txtArcNum->text(), "150");
+    EXPECT_EQ(d.udArcNum->Position(), 100);
+    key(Qt::Key_Down);
+    EXPECT_EQ(d.txtArcNum->text(), "99");
+    key(Qt::Key_A, Qt::ControlModifier);
+    type("-5");
+    key(Qt::Key_Down);
+    EXPECT_EQ(d.txtArcNum->text(), "-5");
+    EXPECT_EQ(d.udArcNum->Position(), 0);
+    key(Qt::Key_Up);
+    EXPECT_EQ(d.txtArcNum->text(), "1");
+    click(d.btnArcOk);
+    EXPECT_EQ(received(), ":CONF:ARC:NUM 1\r\n" + Local);
 }
 
 TEST_F(FactoryDialogTest, EnterClicksTheFocusedOkAndAltTypesNothing)
