@@ -3,8 +3,8 @@
 // stand-in of the same widths the fallback font runs captions under their neighbours.
 namespace platform::ui {
 
-// Points the Windows form font at a metric-compatible sans-serif. Call once the
-// application object exists, before any window is built.
+// Points the Windows form font at a metric-compatible sans-serif. The application
+// object calls it as it is made.
 void substituteWindowsFonts();
 
 } // namespace platform::ui

@@ -4,7 +4,6 @@
 #include "main.h"
 
 #include "platform/errors.h"
-#include "platform/fonts.h"
 #include "platform/ui.h"
 
 #include <cstdio>
@@ -13,7 +12,6 @@ int main(int argc, char** argv)
 {
     platform::ui::Application app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Voltdesk"));
-    platform::ui::substituteWindowsFonts();
     try {
         TfrmMain mainWindow(QApplication::arguments());
         frmMain = &mainWindow;

@@ -1,7 +1,5 @@
 // main() for tests that need a QApplication: the program's own application class,
-// so exceptions from handlers reach the same display as in Voltdesk, and the same
-// fonts, so captions measure as they show there.
-#include "platform/fonts.h"
+// so exceptions from handlers reach the same display as in Voltdesk.
 #include "platform/ui.h"
 
 #include <gtest/gtest.h>
@@ -14,6 +12,5 @@ int main(int argc, char** argv)
     // Window tests always run headless, test discovery included.
     ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
     platform::ui::Application app(argc, argv);
-    platform::ui::substituteWindowsFonts();
     return RUN_ALL_TESTS();
 }
