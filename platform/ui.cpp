@@ -1,6 +1,7 @@
 #include "ui.h"
 
 #include "errors.h"
+#include "fonts.h"
 
 #include <QDialog>
 #include <QDir>
@@ -145,7 +146,11 @@ void setOpenFolderHandler(OpenFolderHandler handler)
     openFolderHandler() = std::move(handler);
 }
 
-Application::Application(int& argc, char** argv) : QApplication(argc, argv) {}
+Application::Application(int& argc, char** argv) : QApplication(argc, argv)
+{
+    // Before any window is built, so that the forms' captions measure as laid out.
+    substituteWindowsFonts();
+}
 
 bool Application::notify(QObject* receiver, QEvent* event)
 {

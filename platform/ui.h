@@ -43,7 +43,8 @@ void openFolder(const QString& folder);
 void setOpenFolderHandler(OpenFolderHandler handler);
 
 // The application object: an exception that escapes a handler is shown and the
-// program carries on.
+// program carries on. It sets the font stand-ins (fonts.h), so the program and the
+// window tests draw the same captions.
 class Application : public QApplication {
 public:
     Application(int& argc, char** argv);

@@ -125,13 +125,12 @@ terminal::FactoryValues TfrmFactory::values() const
 
 void TfrmFactory::Fill(const terminal::FactoryFields& fields)
 {
-    fillValues(terminal::FillFactoryValues(fields, values()));
-}
-
-void TfrmFactory::fillValues(const terminal::FactoryValues& v)
-{
+    const terminal::FactoryValues v = terminal::FillFactoryValues(fields, values());
     chkArcEnabled->setChecked(v.arcEnabled);
-    udArcNum->setPosition(v.arcNum);
+    // The up-down writes its position into the box even when it does not move, which
+    // would replace a number typed there; without field 2 it is left alone.
+    if (fields.count >= 2)
+        udArcNum->setPosition(v.arcNum);
     txtArcTime->setText(QString::fromStdString(v.arcTime));
     txtArcWait->setText(QString::fromStdString(v.arcWait));
     txtArcRamp->setText(QString::fromStdString(v.arcRamp));

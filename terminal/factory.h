@@ -70,7 +70,6 @@ protected:
 
 private:
     void buildControls();
-    void fillValues(const terminal::FactoryValues& v);
     void stepClick(UpDown* ud, QLineEdit* edit, std::span<const double> steps);
     void send(const terminal::FactoryPlan& plan);
 

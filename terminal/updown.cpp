@@ -45,15 +45,16 @@ void UpDown::setAssociate(QLineEdit* edit)
 
 void UpDown::step(Button button)
 {
-    // A number typed into the box is where the step starts from.
-    int current = position_;
+    // A number typed into the box is the position, held within the range like any
+    // other, whether or not the step then goes through; the box keeps what was typed
+    // until a step rewrites it.
     if (associate_) {
         bool ok = false;
         int typed = associate_->text().trimmed().toInt(&ok);
         if (ok)
-            current = std::clamp(typed, min_, max_);
+            position_ = std::clamp(typed, min_, max_);
     }
-    const int next = current + (button == btNext ? increment_ : -increment_);
+    const int next = position_ + (button == btNext ? increment_ : -increment_);
     if (next < min_ || next > max_)
         return;
     setPosition(next);

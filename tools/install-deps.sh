@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that the build, the tests and the demo need.
+# Installs the Debian packages that the build, the tests and the demo need
+# (fonts-liberation2: the forms' font stand-in, which the window tests measure;
+# locales: the sources from which a test builds a decimal-comma locale).
 set -euo pipefail
 packages=(cmake g++ make pkg-config qt6-base-dev libboost-regex-dev googletest libgtest-dev
-          srecord clang libclang-rt-14-dev xvfb xdotool libx11-dev)
+          srecord clang libclang-rt-14-dev xvfb xdotool libx11-dev fonts-liberation2 locales)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -45,7 +45,8 @@ struct FactoryDialogTest : ::testing::Test {
     std::vector<QString> messages;
     std::unique_ptr<TfrmMain> w;
     std::unique_ptr<TfrmFactory> dlg;
-    // What the module had received when each pause of 100 ms or more began.
+    // Every pause but the 5 ms polls of the echo check, with what the module had
+    // received when it began.
     std::vector<std::pair<std::uint32_t, std::string>> atPause;
 
     void SetUp() override
@@ -60,7 +61,7 @@ struct FactoryDialogTest : ::testing::Test {
         });
         clock.onSleep([this](std::uint32_t ms) {
             port.settle();
-            if (ms >= 100)
+            if (ms != 5)
                 atPause.emplace_back(ms, port.module().received());
         });
         w = std::make_unique<TfrmMain>(QStringList{"voltdesk", "mrtq"});
@@ -353,6 +354,27 @@ TEST_F(FactoryDialogTest, ArrowKeysStepTheArcNumber)
     EXPECT_EQ(d.txtArcNum->text(), "0");
     click(d.btnArcOk);
     EXPECT_EQ(received(), Local);
+
+    // A typed number beyond the range is held within it like any position: the arrow
+    // that would leave the range changes nothing, the other steps from the edge.
+    openFactory();
+    click(d.txtArcNum);
+    key(Qt::Key_A, Qt::ControlModifier);
+    type("150");
+    key(Qt::Key_Up);
+    EXPECT_EQ(d.txtArcNum->text(), "150");
+    EXPECT_EQ(d.udArcNum->Position(), 100);
+    key(Qt::Key_Down);
+    EXPECT_EQ(d.txtArcNum->text(), "99");
+    key(Qt::Key_A, Qt::ControlModifier);
+    type("-5");
+    key(Qt::Key_Down);
+    EXPECT_EQ(d.txtArcNum->text(), "-5");
+    EXPECT_EQ(d.udArcNum->Position(), 0);
+    key(Qt::Key_Up);
+    EXPECT_EQ(d.txtArcNum->text(), "1");
+    click(d.btnArcOk);
+    EXPECT_EQ(received(), ":CONF:ARC:NUM 1\r\n" + Local);
 }
 
 TEST_F(FactoryDialogTest, EnterClicksTheFocusedOkAndAltTypesNothing)
@@ -521,6 +543,15 @@ TEST_F(FactoryDialogTest, WithoutACompleteAnswerTheDialogShowsWhatItHeld)
     EXPECT_EQ(d.txtArcTime->text(), "0.5");
     EXPECT_EQ(d.txtArcWait->text(), "0.01");
     EXPECT_EQ(d.udArcWait->Position(), 4);
+    // Without field 2 a number typed into the box stays as typed.
+    click(d.txtArcNum);
+    key(Qt::Key_A, Qt::ControlModifier);
+    type("42");
+    d.windowHandle()->close();
+    rawReply("1\r\n");
+    openFactory();
+    EXPECT_TRUE(d.chkArcEnabled->isChecked());
+    EXPECT_EQ(d.txtArcNum->text(), "42");
 
     // Seven values: the sixth field reads as the sixth value.
     d.windowHandle()->close();

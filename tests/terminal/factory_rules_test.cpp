@@ -2,9 +2,12 @@
 // up-down steps, "%G" and the command sequences.
 #include "terminal/factoryrules.h"
 
+#include "tests/support/simport.h"
+
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <cstdlib>
 #include <limits>
 
 using namespace terminal;
@@ -77,6 +80,12 @@ TEST(FactoryAnswer, FillReadsFieldsTheWayAtolAndAtofDo)
     EXPECT_EQ(v.arcRamp, "-1500");
     EXPECT_TRUE(v.iset); // the sixth field keeps the rest, and reads as its number
 
+    // Whole numbers are decimal only: a leading 0 is no octal, and "0x" ends at the x.
+    v = filled("0x1A;010;0;0;0;0x1A", {true, 42, "2", "0.05", "20000", true});
+    EXPECT_FALSE(v.arcEnabled);
+    EXPECT_EQ(v.arcNum, 10);
+    EXPECT_FALSE(v.iset);
+
     v = filled("on;many;fast;-;?;yes", filled("1;3;0.5;0.01;1000;1"));
     EXPECT_EQ(v, (FactoryValues{false, 0, "0", "0", "0", false}));
 
@@ -97,6 +106,8 @@ TEST(FactoryAnswer, MissingFieldsLeaveTheirControlsAlone)
     EXPECT_EQ(filled("", before), before);
     EXPECT_EQ(filled("0", before), (FactoryValues{false, 42, "2", "0.05", "20000", true}));
     EXPECT_EQ(filled("0;7;1", before), (FactoryValues{false, 7, "1", "0.05", "20000", true}));
+    EXPECT_EQ(filled("0;7;1;2", before), (FactoryValues{false, 7, "1", "2", "20000", true}));
+    EXPECT_EQ(filled("0;7;1;2;3", before), (FactoryValues{false, 7, "1", "2", "3", true}));
     // A field that is there but empty reads as 0.
     EXPECT_EQ(filled("1;;;;;", before), (FactoryValues{true, 0, "0", "0", "0", false}));
     // Text after a NUL byte does not count.
@@ -119,12 +130,20 @@ TEST(FactoryFormat, PercentGWithAPointInEveryLocale)
         EXPECT_EQ(FormatG(c.v), c.text) << c.v;
     EXPECT_EQ(FormatG(std::numeric_limits<double>::quiet_NaN()), "NAN");
 
-    // A decimal comma in the user's settings changes nothing.
-    if (std::setlocale(LC_ALL, "de_DE.UTF-8")) {
-        EXPECT_EQ(FormatG(0.5), "0.5");
-        EXPECT_EQ(ReadReal("0.5"), 0.5);
-        std::setlocale(LC_ALL, "C");
-    }
+    // A decimal comma in the user's settings changes nothing. The locale is built from
+    // the system's sources (package locales) into a folder of the test's own, since
+    // few machines have it generated.
+    testsupport::TempDir dir;
+    const std::string localedef = "localedef -i de_DE -f UTF-8 '" + dir.file("de_DE.UTF-8") + "' 2>&1";
+    const int built = std::system(localedef.c_str());
+    testsupport::ScopedEnv locpath("LOCPATH", dir.path());
+    struct BackToC {
+        ~BackToC() { std::setlocale(LC_ALL, "C"); }
+    } backToC;
+    ASSERT_NE(std::setlocale(LC_ALL, "de_DE.UTF-8"), nullptr) << "no de_DE.UTF-8: localedef (package locales) ended with status " << built;
+    ASSERT_STREQ(std::localeconv()->decimal_point, ",");
+    EXPECT_EQ(FormatG(0.5), "0.5");
+    EXPECT_EQ(ReadReal("0.5"), 0.5);
 }
 
 TEST(FactorySteps, FirstStepStrictlyGreaterThanTheValue)

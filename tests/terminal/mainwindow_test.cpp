@@ -1,5 +1,6 @@
 // The main window driven the way a user drives it: keys and clicks go to the window and
 // from there to the focus widget, against the simulated module on a pseudo-terminal.
+#include "terminal/factory.h"
 #include "terminal/globals.h"
 #include "terminal/main.h"
 
@@ -17,6 +18,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QTabWidget>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -190,6 +193,58 @@ TEST_F(MainWindowTest, ComesUpWithTheControlsInTheirStartStates)
     EXPECT_EQ(f.txtComPort->currentText(), "7");
     EXPECT_EQ(focus(), f.txtComPort);
     EXPECT_EQ(f.txtComPort->lineEdit()->selectedText(), "7");
+}
+
+// Every caption of both forms shows whole, in the room its control leaves beside the
+// box or bevel, and runs under no other control of its parent.
+TEST_F(MainWindowTest, EveryCaptionShowsWholeInBothWindows)
+{
+    auto& f = open({"voltdesk", "mrtq"});
+    TfrmFactory factory(&f);
+    factory.ensurePolished();
+
+    int checked = 0;
+    for (QWidget* form : {static_cast<QWidget*>(&f), static_cast<QWidget*>(&factory)}) {
+        for (QWidget* w : form->findChildren<QWidget*>()) {
+            if (w->isHidden() || w->window() != form)
+                continue;
+            QString text;
+            QRect room;
+            int align = Qt::AlignLeft | Qt::AlignVCenter;
+            QStyleOptionButton opt;
+            opt.initFrom(w);
+            if (auto* l = qobject_cast<QLabel*>(w)) {
+                text = l->text();
+                room = l->contentsRect();
+                align = int(l->alignment());
+            } else if (auto* c = qobject_cast<QCheckBox*>(w)) {
+                text = opt.text = c->text();
+                room = w->style()->subElementRect(QStyle::SE_CheckBoxContents, &opt, w);
+            } else if (auto* b = qobject_cast<QPushButton*>(w)) {
+                text = opt.text = b->text();
+                room = w->style()->subElementRect(QStyle::SE_PushButtonContents, &opt, w);
+                align = Qt::AlignCenter;
+            } else {
+                continue;
+            }
+            ++checked;
+            const QRect drawn = w->style()->itemTextRect(QFontMetrics(w->font()), room, align | Qt::TextShowMnemonic,
+                                                         true, text);
+            EXPECT_GE(drawn.left(), room.left()) << text.toStdString();
+            EXPECT_LE(drawn.right(), room.right()) << text.toStdString() << " needs " << drawn.width() << " of "
+                                                   << room.width();
+            const QRect inParent = drawn.translated(w->pos());
+            for (QObject* o : w->parentWidget()->children()) {
+                auto* sibling = qobject_cast<QWidget*>(o);
+                if (sibling && sibling != w && !sibling->isHidden()) {
+                    EXPECT_FALSE(inParent.intersects(sibling->geometry()))
+                        << text.toStdString() << " runs under a " << sibling->metaObject()->className();
+                }
+            }
+        }
+    }
+    // 12 labels, 6 check boxes and 18 buttons; cbRVX stays hidden.
+    EXPECT_EQ(checked, 36);
 }
 
 TEST_F(MainWindowTest, OpensCentredOnTheScreen)
