@@ -66,7 +66,13 @@ TEST(LinkTest, TheKindStaysFromOpenToCloseAndResetForgetsEverything)
     link.close();
     EXPECT_FALSE(link.openKind());
     EXPECT_EQ(link.gpibDevice(), 33); // kept after Quit
+    link.open(LinkKind::Rs232);
+    bool opened = true;
+    link.setPort(std::make_unique<CRS232>(4000, 9600, opened)); // no such port: kept all the same
+    ASSERT_NE(link.port(), nullptr);
     link.reset();
+    EXPECT_FALSE(link.openKind());
+    EXPECT_EQ(link.port(), nullptr);
     EXPECT_EQ(link.gpibDevice(), 0);
     EXPECT_EQ(link.commandDelay(), 0);
 }
