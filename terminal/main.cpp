@@ -310,8 +310,7 @@ void TfrmMain::btnUpdateClick(QObject*)
     FileOpenDlg.filter = QString::fromLatin1(terminal::FirmwareFileFilter);
     FileOpenDlg.title = QString::fromLatin1(terminal::FirmwareDialogTitle);
     FileOpenDlg.initialFolder = FirmwareFolder;
-    const QString file = platform::ui::chooseOpenFile(this, FileOpenDlg.title, FileOpenDlg.initialFolder,
-                                                      platform::ui::qtNameFilter(FileOpenDlg.filter));
+    const QString file = FileOpenDlg.execute(this);
     if (file.isEmpty())
         return;
     FirmwareFolder = file;

@@ -10,6 +10,8 @@
 #include "tests/support/windowinput.h"
 
 #include <QCheckBox>
+#include <QDir>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -115,10 +117,7 @@ struct FirmwareUpdateButton : ::testing::Test {
     testsupport::SimPort port{9};
     std::unique_ptr<TfrmMain> w;
     QString chosen;
-    struct Dialog {
-        QString title, folder, filter;
-    };
-    std::vector<Dialog> dialogs;
+    std::vector<platform::ui::OpenFileRequest> dialogs;
     std::vector<Args> starts;
     bool startSucceeds = true;
     bool portFreeAtStart = false;
@@ -128,9 +127,8 @@ struct FirmwareUpdateButton : ::testing::Test {
     {
         ResetMainUnitGlobals();
         platform::ui::setMessageHandler([this](const QString& t) { messages.push_back(t); });
-        platform::ui::setFileDialogHandler([this](QWidget*, const QString& title, const QString& folder,
-                                                  const QString& filter) {
-            dialogs.push_back({title, folder, filter});
+        platform::ui::setFileDialogHandler([this](QWidget*, const platform::ui::OpenFileRequest& r) {
+            dialogs.push_back(r);
             return chosen;
         });
         platform::process::setStartHandler([this](const Args& args) {
@@ -245,6 +243,37 @@ TEST_F(FirmwareUpdateButton, FactoryModeStartsAtTheProductionFolder)
     clickUpdate();
     ASSERT_EQ(dialogs.size(), 1u);
     EXPECT_EQ(dialogs[0].folder, "I:\\PRODDATA\\TOOLS\\Voltdesk\\hex");
+}
+
+TEST_F(FirmwareUpdateButton, BothChoosersOfferTheLastNameEachWithItsOwnFilterAndTitle)
+{
+    auto& f = open();
+    // A name typed without an extension is the script's name with ".txt".
+    chosen = "idn";
+    testsupport::click(f.btnFileOpen);
+    const QString script = QDir::current().absoluteFilePath("idn.txt");
+    EXPECT_EQ(f.txtFilename->text(), script);
+
+    chosen = "/fw/QX20AF_1.hex";
+    clickUpdate();
+    chosen.clear();
+    testsupport::click(f.btnFileOpen);
+    clickUpdate();
+
+    ASSERT_EQ(dialogs.size(), 4u);
+    const std::pair<QString, QString> firmware{"Select Firmware file", "Firmware files (*.hex);;All files (*)"};
+    const std::pair<QString, QString> scripts{"Skript laden", "Skript-Dateien (*.txt);;Alle Dateien (*)"};
+    const std::pair<QString, QString> expected[] = {scripts, firmware, scripts, firmware};
+    const QString offered[] = {"", script, "/fw/QX20AF_1.hex", "/fw/QX20AF_1.hex"};
+    const QString folders[] = {".", ".", script, "/fw/QX20AF_1.hex"};
+    for (std::size_t i = 0; i < 4; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(dialogs[i].title, expected[i].first);
+        EXPECT_EQ(dialogs[i].filter, expected[i].second);
+        EXPECT_EQ(dialogs[i].fileName, offered[i]);
+        EXPECT_EQ(dialogs[i].folder, folders[i]);
+        EXPECT_EQ(dialogs[i].defaultExtension, "txt");
+    }
 }
 
 TEST(QtNameFilter, KeepsEveryPairAndMatchesAllNamesForStarDotStar)

@@ -158,7 +158,8 @@ TEST_F(FlasherStart, EveryFileNameReachesTheFlasherAsItIsAndNothingInItRuns)
         {"fw_1/QX20AF_line\nbreak\ttab.hex", "1", {"retry"}, {"--fpga", "--retry"}},
         {"Prüfstand ünï €/WPN707_grün.hex", "4", {}, {"--can", "1"}},
         {std::string(90, 'd') + "/" + longName, "2", {"filament2", "retry"}, {"--can", "2", "--retry"}},
-        {"fw_1/it's 100% %1 %s \\x\\", "5", {}, {}},
+        // The dot keeps the dialog's default extension off, so the name still ends in "\\".
+        {"fw_1/it's 100% %1 %s \\x.\\", "5", {}, {}},
     };
     for (const PathCase& c : cases) {
         SCOPED_TRACE(c.name);

@@ -29,7 +29,7 @@ int main(int argc, char** argv)
 
     int appArgc = 1;
     platform::ui::Application app(appArgc, argv);
-    platform::ui::setFileDialogHandler([&](QWidget*, const QString&, const QString&, const QString&) { return file; });
+    platform::ui::setFileDialogHandler([&](QWidget*, const platform::ui::OpenFileRequest&) { return file; });
     platform::ui::setMessageHandler([](const QString& text) {
         std::printf("message: %s\n", text.toLocal8Bit().constData());
     });
