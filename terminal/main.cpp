@@ -322,8 +322,11 @@ void TfrmMain::btnUpdateClick(QObject*)
     request.file = file;
     request.filamentOne = cbFilament->currentIndex() == 0;
     request.retry = cbRetry->isChecked();
-    if (!platform::process::start(terminal::FlasherArguments(request)))
+    const platform::process::Started started = platform::process::start(terminal::FlasherArguments(request));
+    if (!started.started)
         platform::ui::showMessage(terminal::FlasherStartError());
+    else if (started.terminalPid != 0)
+        new terminal::FlasherTerminalWatch(started, this);
 }
 
 void TfrmMain::focusAndSelect(QComboBox* box)
