@@ -169,7 +169,14 @@ Started start(const std::vector<std::string>& arguments)
     return {true, 0, {}};
 }
 
-ChildWatch::ChildWatch(int pid, std::uint32_t limitMs) : pid_(pid), start_(timeGetTime()), limit_(limitMs) {}
+ChildWatch::ChildWatch(int pid, std::uint32_t limitMs) : pid_(pid), start_(timeGetTime()), limit_(limitMs)
+{
+    // waitpid would take 0 and below for whole groups of children, none of them this one.
+    if (pid_ <= 0) {
+        reaped_ = true;
+        state_ = ChildState::Succeeded;
+    }
+}
 
 ChildWatch::~ChildWatch()
 {

@@ -222,7 +222,7 @@ TEST(ChildWatch, AnEndWithinTheLimitCountsByItsStatusAndRunningPastTheLimitSucce
 
     // The limit counts across the wrap of the millisecond counter.
     clock.advance(0xFFFFFFFFu - clock.tickMs() - 100);
-    const pid_t sleeper = child("exec sleep 60");
+    const pid_t sleeper = child("exec sleep 600");
     {
         ChildWatch running(sleeper, 1000);
         EXPECT_EQ(running.poll(), ChildState::Running);

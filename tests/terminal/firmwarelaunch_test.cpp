@@ -6,17 +6,23 @@
 
 #include "platform/process.h"
 #include "platform/ui.h"
+#include "tests/support/fakeclock.h"
 #include "tests/support/simport.h"
 #include "tests/support/windowinput.h"
 
 #include <QCheckBox>
 #include <QDir>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
+#include <spawn.h>
+
+extern char** environ;
 
 using terminal::FirmwareTypeOf;
 using terminal::FlasherArguments;
@@ -199,6 +205,8 @@ TEST_F(FirmwareUpdateButton, AChosenFileFreesThePortAndStartsTheFlasher)
                                "--fpga"}));
     EXPECT_TRUE(portFreeAtStart);
     EXPECT_TRUE(messages.empty());
+    // Started without a terminal program: there is nothing to watch.
+    EXPECT_EQ(f.findChild<terminal::FlasherTerminalWatch*>(), nullptr);
 
     // The next dialog starts at the file chosen last; the controls of the group count.
     f.cbFilament->setCurrentIndex(1);
@@ -274,6 +282,26 @@ TEST_F(FirmwareUpdateButton, BothChoosersOfferTheLastNameEachWithItsOwnFilterAnd
         EXPECT_EQ(dialogs[i].folder, folders[i]);
         EXPECT_EQ(dialogs[i].defaultExtension, "txt");
     }
+}
+
+TEST_F(FirmwareUpdateButton, ATerminalProgramStillRunningAfterOneSecondHasStartedTheFlasher)
+{
+    auto& f = open();
+    testsupport::FakeClock clock;
+    platform::ScopedClock scoped(clock);
+    const char* argv[] = {"/bin/sh", "-c", "exec sleep 600", nullptr};
+    pid_t terminal = 0;
+    ASSERT_EQ(::posix_spawn(&terminal, argv[0], nullptr, nullptr, const_cast<char**>(argv), environ), 0);
+    QPointer<terminal::FlasherTerminalWatch> watch =
+        new terminal::FlasherTerminalWatch({true, terminal, "/usr/bin/xterm"}, &f);
+
+    clock.advance(999);
+    QTest::qWait(100);
+    EXPECT_FALSE(watch.isNull());
+    clock.advance(1);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return watch.isNull(); }, 30000));
+    EXPECT_TRUE(messages.empty());
+    ::kill(terminal, SIGKILL);
 }
 
 TEST(QtNameFilter, KeepsEveryPairAndMatchesAllNamesForStarDotStar)
