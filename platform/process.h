@@ -1,6 +1,7 @@
 #pragma once
 // Starting another program the way WinExec does: a command line in Windows form,
 // split into arguments here and started directly, never through a shell.
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -31,11 +32,50 @@ std::string findProgram(std::string_view name);
 // there is a display to open a window on. "" when there is none.
 std::string findTerminal();
 
+// What start() started.
+struct Started {
+    bool started = false;  // false: nothing was started, WinExec's failure
+    int terminalPid = 0;   // the terminal program that runs it; 0 when it runs without one
+    std::string terminal;  // that terminal program's path
+};
+
 // Starts arguments[0] (a Windows program name, found as findProgram finds it)
 // with the other arguments, in a terminal window of its own where findTerminal
-// finds one, else sharing this program's standard input and output. Never waits
-// for it. False when nothing was started: that is WinExec's failure.
-bool start(const std::vector<std::string>& arguments);
+// finds one that can be executed, else sharing this program's standard input and
+// output. Never waits for it. A terminal program is left to the caller to watch
+// (ChildWatch); anything else started is reaped in the background.
+Started start(const std::vector<std::string>& arguments);
+
+// How a started child has fared in its first moments.
+enum class ChildState {
+    Running,    // still running, and the limit has not passed
+    Succeeded,  // ended with status 0, or still running when the limit passed
+    Failed,     // ended with a non-zero status or by a signal within the limit
+};
+
+// Watches a child for a limit counted on platform::clock() from construction,
+// without ever waiting for it. A child not yet reaped when the watch is destroyed
+// is reaped in the background.
+class ChildWatch {
+public:
+    ChildWatch(int pid, std::uint32_t limitMs);
+    ~ChildWatch();
+    ChildWatch(const ChildWatch&) = delete;
+    ChildWatch& operator=(const ChildWatch&) = delete;
+
+    // Looks once; the state stays once it is no longer Running.
+    ChildState poll();
+    // How a failed child ended: "exit status 1" or "signal 9".
+    std::string failure() const { return failure_; }
+
+private:
+    int pid_;
+    bool reaped_ = false;
+    std::uint32_t start_;
+    std::uint32_t limit_;
+    ChildState state_ = ChildState::Running;
+    std::string failure_;
+};
 
 // Tests put their own start in place; an empty function restores the real one.
 using StartHandler = std::function<bool(const std::vector<std::string>& arguments)>;

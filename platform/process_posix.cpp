@@ -1,5 +1,7 @@
 #include "process.h"
 
+#include "clock.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -62,7 +64,17 @@ bool hasValue(const char* variable)
     return v && *v;
 }
 
-bool spawn(const std::vector<std::string>& args)
+void reapInBackground(pid_t pid)
+{
+    std::thread([pid] {
+        int status = 0;
+        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+    }).detach();
+}
+
+// The child's id, or 0 when it could not be started.
+pid_t spawn(const std::vector<std::string>& args)
 {
     std::vector<char*> argv;
     for (const std::string& a : args)
@@ -88,15 +100,7 @@ bool spawn(const std::vector<std::string>& args)
     const int rc = ::posix_spawn(&pid, argv[0], &actions, &attr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attr);
-    if (rc != 0)
-        return false;
-    // Nobody waits for the program; reaping it in the background leaves no zombie.
-    std::thread([pid] {
-        int status = 0;
-        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-        }
-    }).detach();
-    return true;
+    return rc == 0 ? pid : 0;
 }
 
 } // namespace
@@ -137,26 +141,78 @@ std::string findTerminal()
     return searchPath("x-terminal-emulator");
 }
 
-bool start(const std::vector<std::string>& arguments)
+Started start(const std::vector<std::string>& arguments)
 {
     if (startHandler())
-        return startHandler()(arguments);
+        return {startHandler()(arguments), 0, {}};
     if (arguments.empty())
-        return false;
+        return {};
     std::vector<std::string> args = arguments;
     args[0] = findProgram(programFileName(arguments[0]));
     if (args[0].empty())
-        return false;
+        return {};
     // "-e program arguments..." is the one form every terminal program takes
     // (Debian asks it of x-terminal-emulator); the arguments stay apart.
     const std::string terminal = findTerminal();
     if (!terminal.empty()) {
         std::vector<std::string> inTerminal{terminal, "-e"};
         inTerminal.insert(inTerminal.end(), args.begin(), args.end());
-        if (spawn(inTerminal))
-            return true;
+        // A terminal that cannot be executed has run nothing: the program goes without one.
+        if (const pid_t pid = spawn(inTerminal))
+            return {true, pid, terminal};
     }
-    return spawn(args);
+    const pid_t pid = spawn(args);
+    if (pid == 0)
+        return {};
+    // Nobody waits for the program; reaping it in the background leaves no zombie.
+    reapInBackground(pid);
+    return {true, 0, {}};
+}
+
+ChildWatch::ChildWatch(int pid, std::uint32_t limitMs) : pid_(pid), start_(timeGetTime()), limit_(limitMs)
+{
+    // waitpid would take 0 and below for whole groups of children, none of them this one.
+    if (pid_ <= 0) {
+        reaped_ = true;
+        state_ = ChildState::Succeeded;
+    }
+}
+
+ChildWatch::~ChildWatch()
+{
+    if (!reaped_)
+        reapInBackground(pid_);
+}
+
+ChildState ChildWatch::poll()
+{
+    if (state_ != ChildState::Running)
+        return state_;
+    int status = 0;
+    pid_t ended = 0;
+    while ((ended = ::waitpid(pid_, &status, WNOHANG)) < 0 && errno == EINTR) {
+    }
+    if (ended == pid_) {
+        reaped_ = true;
+        if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
+            state_ = ChildState::Succeeded;
+        } else {
+            state_ = ChildState::Failed;
+            failure_ = WIFEXITED(status) ? "exit status " + std::to_string(WEXITSTATUS(status))
+                                         : "signal " + std::to_string(WTERMSIG(status));
+        }
+        return state_;
+    }
+    if (ended < 0) {
+        // Not our child (any more): nothing is known of it, so nothing is held against it.
+        reaped_ = true;
+        state_ = ChildState::Succeeded;
+        return state_;
+    }
+    // Counted in wrapping milliseconds, like every other limit here.
+    if (static_cast<std::uint32_t>(timeGetTime() - start_) >= limit_)
+        state_ = ChildState::Succeeded;
+    return state_;
 }
 
 void setStartHandler(StartHandler handler)

@@ -65,24 +65,45 @@ void showException(const std::exception& e)
     showMessage(QString::fromLocal8Bit(e.what()));
 }
 
-QString chooseOpenFile(QWidget* parent, const QString& title, const QString& folder,
-                       const QString& filter)
+namespace {
+
+QString showOpenDialog(QWidget* parent, const OpenFileRequest& request)
 {
-    if (fileDialogHandler())
-        return fileDialogHandler()(parent, title, folder, filter);
     // A start folder that is not there (the production folders of factory mode on a
     // machine without them) leaves the dialog in the current folder, not at the root
-    // with the folder's text as a file name.
-    const QFileInfo start(folder);
-    const QString directory = start.isDir() ? start.absoluteFilePath() : start.isFile() ? start.absolutePath() : QDir::currentPath();
-    QFileDialog dialog(parent, title, directory, filter);
+    // with the folder's text as a file name. A file, there or not, means its folder.
+    const QFileInfo start(request.folder);
+    const QString directory = start.isDir()                          ? start.absoluteFilePath()
+                              : QFileInfo(start.absolutePath()).isDir() ? start.absolutePath()
+                                                                        : QDir::currentPath();
+    QFileDialog dialog(parent, request.title, directory, request.filter);
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    if (start.isFile())
-        dialog.selectFile(start.absoluteFilePath());
+    // A name given relative to the folder shown keeps the dialog there; taken as it
+    // stands, it still names the file last chosen, wherever that lies.
+    const QString offered = !request.fileName.isEmpty() ? request.fileName : start.isFile() ? start.absoluteFilePath() : QString();
+    if (!offered.isEmpty())
+        dialog.selectFile(QDir(directory).relativeFilePath(offered));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return {};
-    return dialog.selectedFiles().first();
+    return QDir::cleanPath(dialog.selectedFiles().first());
+}
+
+} // namespace
+
+QString chooseOpenFile(QWidget* parent, const OpenFileRequest& request)
+{
+    const QString chosen = fileDialogHandler() ? fileDialogHandler()(parent, request) : showOpenDialog(parent, request);
+    if (chosen.isEmpty())
+        return {};
+    return withDefaultExtension(chosen, request.defaultExtension);
+}
+
+QString withDefaultExtension(const QString& name, const QString& extension)
+{
+    if (extension.isEmpty() || name.mid(name.lastIndexOf(QLatin1Char('/')) + 1).contains(QLatin1Char('.')))
+        return name;
+    return name + QLatin1Char('.') + extension;
 }
 
 void setFileDialogHandler(FileDialogHandler handler)

@@ -19,13 +19,23 @@ void setMessageHandler(MessageHandler handler);
 // The standard display of an exception: its message in a message box.
 void showException(const std::exception& e);
 
-using FileDialogHandler = std::function<QString(QWidget* parent, const QString& title,
-                                                const QString& folder, const QString& filter)>;
-// Returns the chosen file, or an empty text when the user cancelled. The file need not
-// exist; a file named in folder is offered as the choice.
-QString chooseOpenFile(QWidget* parent, const QString& title, const QString& folder,
-                       const QString& filter);
+// What the open dialog is given each time it is shown.
+struct OpenFileRequest {
+    QString title;
+    QString folder;            // where it starts: a folder, or a file in the folder meant
+    QString filter;            // in Qt's form (qtNameFilter)
+    QString fileName;          // offered as the choice; "" for none
+    QString defaultExtension;  // given to a chosen name that has none; "" for none
+};
+
+// The dialog's own answer: the name chosen or typed, "" when the user cancelled.
+using FileDialogHandler = std::function<QString(QWidget* parent, const OpenFileRequest& request)>;
+// Returns the chosen file, with the default extension where its name has none, or an
+// empty text when the user cancelled. The file need not exist.
+QString chooseOpenFile(QWidget* parent, const OpenFileRequest& request);
 void setFileDialogHandler(FileDialogHandler handler);
+// The name with "." and the extension added when its file name holds no dot at all.
+QString withDefaultExtension(const QString& name, const QString& extension);
 // A Windows dialog filter ("Text files (*.txt)|*.txt|All files (*.*)|*.*") in Qt's
 // form ("Text files (*.txt);;All files (*)"): "*.*" matches every name, as it does
 // on Windows, and patterns split by ";" are split by a blank.

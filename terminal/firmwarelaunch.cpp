@@ -1,8 +1,10 @@
 #include "firmwarelaunch.h"
 
 #include "platform/process.h"
+#include "platform/ui.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QStringList>
 
 namespace terminal {
@@ -75,6 +77,32 @@ std::vector<std::string> FlasherArguments(const FlasherRequest& r)
 QString FlasherStartError()
 {
     return QStringLiteral("Error running %1 (EXE file not found)!").arg(QLatin1String(FlasherProgram));
+}
+
+QString TerminalFailedMessage(const QString& terminal, const QString& failure)
+{
+    return QStringLiteral("Error: the terminal program '%1' ended with %2; Burnport may not have run.")
+        .arg(terminal, failure);
+}
+
+FlasherTerminalWatch::FlasherTerminalWatch(const platform::process::Started& started, QObject* parent)
+    : QObject(parent),
+      watch_(started.terminalPid, FirstSecondMs),
+      terminal_(QFileInfo(QFile::decodeName(started.terminal.c_str())).fileName())
+{
+    connect(&timer_, &QTimer::timeout, this, &FlasherTerminalWatch::look);
+    timer_.start(PollMs);
+}
+
+void FlasherTerminalWatch::look()
+{
+    const platform::process::ChildState state = watch_.poll();
+    if (state == platform::process::ChildState::Running)
+        return;
+    timer_.stop();
+    if (state == platform::process::ChildState::Failed)
+        platform::ui::showMessage(TerminalFailedMessage(terminal_, QString::fromStdString(watch_.failure())));
+    deleteLater();
 }
 
 } // namespace terminal

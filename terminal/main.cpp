@@ -310,8 +310,7 @@ void TfrmMain::btnUpdateClick(QObject*)
     FileOpenDlg.filter = QString::fromLatin1(terminal::FirmwareFileFilter);
     FileOpenDlg.title = QString::fromLatin1(terminal::FirmwareDialogTitle);
     FileOpenDlg.initialFolder = FirmwareFolder;
-    const QString file = platform::ui::chooseOpenFile(this, FileOpenDlg.title, FileOpenDlg.initialFolder,
-                                                      platform::ui::qtNameFilter(FileOpenDlg.filter));
+    const QString file = FileOpenDlg.execute(this);
     if (file.isEmpty())
         return;
     FirmwareFolder = file;
@@ -323,8 +322,11 @@ void TfrmMain::btnUpdateClick(QObject*)
     request.file = file;
     request.filamentOne = cbFilament->currentIndex() == 0;
     request.retry = cbRetry->isChecked();
-    if (!platform::process::start(terminal::FlasherArguments(request)))
+    const platform::process::Started started = platform::process::start(terminal::FlasherArguments(request));
+    if (!started.started)
         platform::ui::showMessage(terminal::FlasherStartError());
+    else if (started.terminalPid != 0)
+        new terminal::FlasherTerminalWatch(started, this);
 }
 
 void TfrmMain::focusAndSelect(QComboBox* box)

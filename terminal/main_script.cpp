@@ -78,11 +78,9 @@ void TfrmMain::btnFileOpenClick(QObject*)
     FileOpenDlg.filter = QString::fromLatin1(ScriptFilter);
     FileOpenDlg.title = QString::fromLatin1(ScriptChooserTitle);
     FileOpenDlg.initialFolder = ScriptFolder;
-    const QString chosen = platform::ui::chooseOpenFile(this, FileOpenDlg.title, FileOpenDlg.initialFolder,
-                                                        platform::ui::qtNameFilter(FileOpenDlg.filter));
-    if (chosen.isEmpty())
+    const QString path = FileOpenDlg.execute(this);
+    if (path.isEmpty())
         return;
-    const QString path = QFileInfo(chosen).absoluteFilePath();
     txtFilename->setText(path);
     ScriptFolder = path;
 }

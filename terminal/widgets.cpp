@@ -2,6 +2,9 @@
 
 #include "rules.h"
 
+#include "platform/ui.h"
+
+#include <QFileInfo>
 #include <QScreen>
 #include <QWidget>
 
@@ -29,4 +32,14 @@ void CentreOnScreen(QWidget* window)
     QRect frame(QPoint(0, 0), window->frameGeometry().size());
     frame.moveCenter(area.center());
     window->move(std::max(frame.left(), area.left()), std::max(frame.top(), area.top()));
+}
+
+QString FileOpenDialogSettings::execute(QWidget* parent)
+{
+    const QString chosen = platform::ui::chooseOpenFile(
+        parent, {title, initialFolder, platform::ui::qtNameFilter(filter), fileName, defaultExtension});
+    if (chosen.isEmpty())
+        return {};
+    fileName = QFileInfo(chosen).absoluteFilePath();
+    return fileName;
 }

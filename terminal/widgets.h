@@ -32,4 +32,9 @@ struct FileOpenDialogSettings {
     QString initialFolder = ".";
     QString title = "Skript laden";
     QString filter;
+    QString fileName;  // the file last chosen, full path; offered the next time
+
+    // Shows the dialog; returns the chosen file's full path, kept as fileName, or ""
+    // when the user cancelled.
+    QString execute(QWidget* parent);
 };

@@ -15,10 +15,12 @@ namespace {
 struct Seen {
     QString directory;
     QStringList selected;
+    QString chosen;
 };
 
-// Opens the dialog on folder and cancels it as soon as it shows, noting where it stood.
-Seen startOf(const QString& folder)
+// Opens the dialog on folder, offering fileName, and cancels it as soon as it shows
+// (or takes what it offers), noting where it stood.
+Seen startOf(const QString& folder, const QString& fileName = {}, bool take = false)
 {
     Seen seen;
     QTimer::singleShot(0, [&] {
@@ -27,10 +29,18 @@ Seen startOf(const QString& folder)
             return;
         seen.directory = dialog->directory().absolutePath();
         seen.selected = dialog->selectedFiles();
-        dialog->reject();
+        // What the dialog's Open button does: QFileDialog's own accept().
+        QDialog* asDialog = dialog;
+        if (take) {
+            asDialog->accept();
+        } else {
+            dialog->reject();
+        }
     });
-    const QString chosen = platform::ui::chooseOpenFile(nullptr, "Skript laden", folder, "All files (*)");
-    EXPECT_EQ(chosen, "");
+    seen.chosen = platform::ui::chooseOpenFile(nullptr, {"Skript laden", folder, "All files (*)", fileName, "txt"});
+    if (!take) {
+        EXPECT_EQ(seen.chosen.toStdString(), "");
+    }
     return seen;
 }
 
@@ -54,4 +64,39 @@ TEST(OpenDialog, StartsInTheFolderItIsGivenOrBesideTheFileOrElseInTheCurrentFold
     EXPECT_EQ(missing.directory.toStdString(), QDir::currentPath().toStdString());
     for (const QString& s : missing.selected)
         EXPECT_FALSE(s.contains("PRODDATA")) << s.toStdString();
+}
+
+TEST(OpenDialog, OffersTheNameLastChosenWithoutLeavingItsStartFolder)
+{
+    platform::ui::setFileDialogHandler({});
+    testsupport::TempDir dir;
+    const QString folder = QString::fromStdString(dir.path());
+    QDir(folder).mkdir("scripts");
+    QDir(folder).mkdir("hex");
+    std::ofstream(dir.file("hex/QX20AF_1.hex")) << ":00\n";
+
+    const Seen seen = startOf(folder + "/scripts/old.txt", folder + "/hex/QX20AF_1.hex", true);
+    EXPECT_EQ(seen.directory.toStdString(), QDir(folder).absoluteFilePath("scripts").toStdString());
+    EXPECT_EQ(seen.chosen.toStdString(), QDir(folder).absoluteFilePath("hex/QX20AF_1.hex").toStdString());
+}
+
+TEST(OpenDialog, ANameWithoutAnExtensionGetsTheDefaultOne)
+{
+    QString answer;
+    platform::ui::setFileDialogHandler([&](QWidget*, const platform::ui::OpenFileRequest&) { return answer; });
+    const std::pair<QString, QString> cases[] = {
+        {"idn", "idn.txt"},
+        {"/home/me/scripts.d/idn", "/home/me/scripts.d/idn.txt"},
+        {"/home/me/idn.scr", "/home/me/idn.scr"},
+        {"/home/me/.idn", "/home/me/.idn"},
+        {"", ""},
+    };
+    for (const auto& [typed, chosen] : cases) {
+        answer = typed;
+        EXPECT_EQ(platform::ui::chooseOpenFile(nullptr, {"Skript laden", ".", "", "", "txt"}).toStdString(),
+                  chosen.toStdString());
+    }
+    answer = "idn";
+    EXPECT_EQ(platform::ui::chooseOpenFile(nullptr, {"Skript laden", ".", "", "", ""}).toStdString(), "idn");
+    platform::ui::setFileDialogHandler({});
 }

@@ -1,11 +1,18 @@
 #include "platform/process.h"
 
+#include "tests/support/fakeclock.h"
 #include "tests/support/simport.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <spawn.h>
+#include <thread>
+
+extern char** environ;
 
 namespace fs = std::filesystem;
 using platform::process::findProgram;
@@ -173,8 +180,61 @@ TEST_F(ProgramSearch, TerminalNamedThenTheDebianOneAndOnlyWithADisplay)
 TEST_F(ProgramSearch, AProgramFoundNowhereIsNotStarted)
 {
     path.set(a.path());
-    EXPECT_FALSE(platform::process::start({"NoSuchProgram.exe", "--help"}));
-    EXPECT_FALSE(platform::process::start({}));
+    EXPECT_FALSE(platform::process::start({"NoSuchProgram.exe", "--help"}).started);
+    EXPECT_FALSE(platform::process::start({}).started);
+}
+
+// A shell running script, not waited for.
+pid_t child(const char* script)
+{
+    const char* argv[] = {"/bin/sh", "-c", script, nullptr};
+    pid_t pid = 0;
+    EXPECT_EQ(::posix_spawn(&pid, argv[0], nullptr, nullptr, const_cast<char**>(argv), environ), 0);
+    return pid;
+}
+
+// Polls until the child has ended (the clock stands still meanwhile), with a way out.
+platform::process::ChildState outcome(platform::process::ChildWatch& watch)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    platform::process::ChildState state;
+    while ((state = watch.poll()) == platform::process::ChildState::Running &&
+           std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return state;
+}
+
+TEST(ChildWatch, AnEndWithinTheLimitCountsByItsStatusAndRunningPastTheLimitSucceeds)
+{
+    using platform::process::ChildState;
+    using platform::process::ChildWatch;
+    testsupport::FakeClock clock;
+    platform::ScopedClock scoped(clock);
+
+    ChildWatch failed(child("exit 3"), 1000);
+    EXPECT_EQ(outcome(failed), ChildState::Failed);
+    EXPECT_EQ(failed.failure(), "exit status 3");
+    ChildWatch killed(child("kill -9 $$"), 1000);
+    EXPECT_EQ(outcome(killed), ChildState::Failed);
+    EXPECT_EQ(killed.failure(), "signal 9");
+    ChildWatch ended(child("exit 0"), 1000);
+    EXPECT_EQ(outcome(ended), ChildState::Succeeded);
+
+    // The limit counts across the wrap of the millisecond counter.
+    clock.advance(0xFFFFFFFFu - clock.tickMs() - 100);
+    const pid_t sleeper = child("exec sleep 600");
+    {
+        ChildWatch running(sleeper, 1000);
+        EXPECT_EQ(running.poll(), ChildState::Running);
+        clock.advance(999);
+        EXPECT_EQ(running.poll(), ChildState::Running);
+        clock.advance(1);
+        EXPECT_EQ(running.poll(), ChildState::Succeeded);
+        // What it does afterwards no longer counts.
+        ::kill(sleeper, SIGKILL);
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        EXPECT_EQ(running.poll(), ChildState::Succeeded);
+    }
 }
 
 } // namespace

@@ -6,15 +6,23 @@
 
 #include "platform/process.h"
 #include "platform/ui.h"
+#include "tests/support/fakeclock.h"
 #include "tests/support/simport.h"
 #include "tests/support/windowinput.h"
 
 #include <QCheckBox>
+#include <QDir>
+#include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
+#include <spawn.h>
+
+extern char** environ;
 
 using terminal::FirmwareTypeOf;
 using terminal::FlasherArguments;
@@ -115,10 +123,7 @@ struct FirmwareUpdateButton : ::testing::Test {
     testsupport::SimPort port{9};
     std::unique_ptr<TfrmMain> w;
     QString chosen;
-    struct Dialog {
-        QString title, folder, filter;
-    };
-    std::vector<Dialog> dialogs;
+    std::vector<platform::ui::OpenFileRequest> dialogs;
     std::vector<Args> starts;
     bool startSucceeds = true;
     bool portFreeAtStart = false;
@@ -128,9 +133,8 @@ struct FirmwareUpdateButton : ::testing::Test {
     {
         ResetMainUnitGlobals();
         platform::ui::setMessageHandler([this](const QString& t) { messages.push_back(t); });
-        platform::ui::setFileDialogHandler([this](QWidget*, const QString& title, const QString& folder,
-                                                  const QString& filter) {
-            dialogs.push_back({title, folder, filter});
+        platform::ui::setFileDialogHandler([this](QWidget*, const platform::ui::OpenFileRequest& r) {
+            dialogs.push_back(r);
             return chosen;
         });
         platform::process::setStartHandler([this](const Args& args) {
@@ -201,6 +205,8 @@ TEST_F(FirmwareUpdateButton, AChosenFileFreesThePortAndStartsTheFlasher)
                                "--fpga"}));
     EXPECT_TRUE(portFreeAtStart);
     EXPECT_TRUE(messages.empty());
+    // Started without a terminal program: there is nothing to watch.
+    EXPECT_EQ(f.findChild<terminal::FlasherTerminalWatch*>(), nullptr);
 
     // The next dialog starts at the file chosen last; the controls of the group count.
     f.cbFilament->setCurrentIndex(1);
@@ -245,6 +251,57 @@ TEST_F(FirmwareUpdateButton, FactoryModeStartsAtTheProductionFolder)
     clickUpdate();
     ASSERT_EQ(dialogs.size(), 1u);
     EXPECT_EQ(dialogs[0].folder, "I:\\PRODDATA\\TOOLS\\Voltdesk\\hex");
+}
+
+TEST_F(FirmwareUpdateButton, BothChoosersOfferTheLastNameEachWithItsOwnFilterAndTitle)
+{
+    auto& f = open();
+    // A name typed without an extension is the script's name with ".txt".
+    chosen = "idn";
+    testsupport::click(f.btnFileOpen);
+    const QString script = QDir::current().absoluteFilePath("idn.txt");
+    EXPECT_EQ(f.txtFilename->text(), script);
+
+    chosen = "/fw/QX20AF_1.hex";
+    clickUpdate();
+    chosen.clear();
+    testsupport::click(f.btnFileOpen);
+    clickUpdate();
+
+    ASSERT_EQ(dialogs.size(), 4u);
+    const std::pair<QString, QString> firmware{"Select Firmware file", "Firmware files (*.hex);;All files (*)"};
+    const std::pair<QString, QString> scripts{"Skript laden", "Skript-Dateien (*.txt);;Alle Dateien (*)"};
+    const std::pair<QString, QString> expected[] = {scripts, firmware, scripts, firmware};
+    const QString offered[] = {"", script, "/fw/QX20AF_1.hex", "/fw/QX20AF_1.hex"};
+    const QString folders[] = {".", ".", script, "/fw/QX20AF_1.hex"};
+    for (std::size_t i = 0; i < 4; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(dialogs[i].title, expected[i].first);
+        EXPECT_EQ(dialogs[i].filter, expected[i].second);
+        EXPECT_EQ(dialogs[i].fileName, offered[i]);
+        EXPECT_EQ(dialogs[i].folder, folders[i]);
+        EXPECT_EQ(dialogs[i].defaultExtension, "txt");
+    }
+}
+
+TEST_F(FirmwareUpdateButton, ATerminalProgramStillRunningAfterOneSecondHasStartedTheFlasher)
+{
+    auto& f = open();
+    testsupport::FakeClock clock;
+    platform::ScopedClock scoped(clock);
+    const char* argv[] = {"/bin/sh", "-c", "exec sleep 600", nullptr};
+    pid_t terminal = 0;
+    ASSERT_EQ(::posix_spawn(&terminal, argv[0], nullptr, nullptr, const_cast<char**>(argv), environ), 0);
+    QPointer<terminal::FlasherTerminalWatch> watch =
+        new terminal::FlasherTerminalWatch({true, terminal, "/usr/bin/xterm"}, &f);
+
+    clock.advance(999);
+    QTest::qWait(100);
+    EXPECT_FALSE(watch.isNull());
+    clock.advance(1);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return watch.isNull(); }, 30000));
+    EXPECT_TRUE(messages.empty());
+    ::kill(terminal, SIGKILL);
 }
 
 TEST(QtNameFilter, KeepsEveryPairAndMatchesAllNamesForStarDotStar)

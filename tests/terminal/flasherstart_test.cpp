@@ -158,7 +158,8 @@ TEST_F(FlasherStart, EveryFileNameReachesTheFlasherAsItIsAndNothingInItRuns)
         {"fw_1/QX20AF_line\nbreak\ttab.hex", "1", {"retry"}, {"--fpga", "--retry"}},
         {"Prüfstand ünï €/WPN707_grün.hex", "4", {}, {"--can", "1"}},
         {std::string(90, 'd') + "/" + longName, "2", {"filament2", "retry"}, {"--can", "2", "--retry"}},
-        {"fw_1/it's 100% %1 %s \\x\\", "5", {}, {}},
+        // The dot keeps the dialog's default extension off, so the name still ends in "\\".
+        {"fw_1/it's 100% %1 %s \\x.\\", "5", {}, {}},
     };
     for (const PathCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -228,6 +229,7 @@ TEST_F(FlasherStart, ATerminalWindowOfItsOwnWhenATerminalIsFound)
     env["TERMINAL"] = "no-such-terminal";
     LaunchRun run = launch(file, "3", {"filament2"});
     ASSERT_TRUE(run.ended);
+    EXPECT_EQ(run.out, "");
     Args viaTerminal{pathDir.file("x-terminal-emulator"), "-e"};
     viaTerminal.insert(viaTerminal.end(), flasherArgs.begin(), flasherArgs.end());
     EXPECT_EQ(recorded(terminalRecord), viaTerminal);
@@ -250,6 +252,37 @@ TEST_F(FlasherStart, ATerminalWindowOfItsOwnWhenATerminalIsFound)
     ASSERT_TRUE(run.ended);
     EXPECT_FALSE(fs::exists(terminalRecord));
     EXPECT_EQ(record(), flasherArgs);
+}
+
+TEST_F(FlasherStart, ATerminalThatCannotRunTheFlasherIsPassedByOrReported)
+{
+    place(STANDIN_PATH, app.file("burnport"));
+    env["DISPLAY"] = ":99";
+    env["TERMINAL"] = "myterm";
+    const std::string file = work.file("QX20AF_1.hex");
+    const Args flasherArgs{app.file("burnport"), "--com", "3", "--file", file, "--fast", "--fpga"};
+    const std::string script = pathDir.file("myterm");
+
+    // One that cannot be executed at all: the flasher runs without a terminal.
+    for (const auto perms : {fs::perms::owner_all, fs::perms::owner_read | fs::perms::owner_write}) {
+        testsupport::writeFile(script, "no program at all\n");
+        fs::permissions(script, perms);
+        fs::remove(work.file("record"));
+        LaunchRun run = launch(file, "3");
+        ASSERT_TRUE(run.ended);
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(record(), flasherArgs);
+    }
+
+    // One that fails at once has run nothing, and nothing is started in its place.
+    testsupport::writeFile(script, "#!/bin/sh\nexit 1\n");
+    fs::permissions(script, fs::perms::owner_all);
+    fs::remove(work.file("record"));
+    LaunchRun run = launch(file, "3");
+    ASSERT_TRUE(run.ended);
+    EXPECT_EQ(run.code, 0);
+    EXPECT_EQ(run.out, "message: Error: the terminal program 'myterm' ended with exit status 1; Burnport may not have run.\n");
+    EXPECT_TRUE(record().empty());
 }
 
 TEST_F(FlasherStart, TheRealFlasherFlashesTheSimulatedModule)

@@ -509,8 +509,8 @@ TEST_F(ScriptWindowTest, TheChooserPutsTheFullPathIntoTheFileNameAndRemembersIt)
     };
     std::vector<Call> calls;
     QString answer = "chosen/my script.txt";
-    platform::ui::setFileDialogHandler([&](QWidget*, const QString& t, const QString& f, const QString& filter) {
-        calls.push_back({t, f, filter});
+    platform::ui::setFileDialogHandler([&](QWidget*, const platform::ui::OpenFileRequest& r) {
+        calls.push_back({r.title, r.folder, r.filter});
         return answer;
     });
     click(w->btnFileOpen);
