@@ -5,6 +5,7 @@
 
 #include "tests/support/simport.h"
 
+#include <QTest>
 #include <gtest/gtest.h>
 
 #include <sys/prctl.h>
@@ -107,4 +108,23 @@ TEST(Timer, OnlyARealChangeOfEnabledOrIntervalStartsOrStopsTheWait)
     t.elapse(); // a tick already on its way when the timer was switched off
     EXPECT_EQ(t.waits, (std::vector<std::string>{"off", "wait 20", "wait 100", "off"}));
     EXPECT_EQ(t.ticks, 1);
+}
+
+// An interval of 0 must not spin: the timer is then idle, also when it was running.
+TEST(Timer, AnIntervalOfZeroNeverTicks)
+{
+    std::unique_ptr<platform::Timer> t = platform::makeTimer();
+    int ticks = 0;
+    t->OnTimer = [&] { ++ticks; };
+    t->setInterval(1);
+    t->setEnabled(true);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ticks >= 2; }, 5000));
+    t->setInterval(0);
+    const int before = ticks;
+    QTest::qWait(50);
+    EXPECT_EQ(ticks, before);
+    t->setEnabled(false);
+    t->setEnabled(true);
+    QTest::qWait(50);
+    EXPECT_EQ(ticks, before);
 }
