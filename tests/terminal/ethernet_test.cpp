@@ -486,6 +486,24 @@ TEST_F(EthernetTest, ALineWithoutExpectedAnswerThatIsAnsweredAnywayIsLoggedAsFai
     EXPECT_EQ(timer->Interval(), 100);
 }
 
+// Every script tick forgets the command sent before it: an answer that completes only
+// after the next tick is no longer credited to the earlier line.
+TEST_F(EthernetTest, AnAnswerCompletedAfterTheNextTickCarriesNoCommand)
+{
+    open();
+    initEthernet();
+    fault([](auto& f) { f.splitLineEnd = f.holdSecondBlock = true; });
+    runScript("ABCD?\nSLEEP 50\n");
+    ASSERT_TRUE(waitForStatus("connected"));
+    ASSERT_TRUE(timer->fire()); // ABCD?, no expected answer
+    ASSERT_TRUE(waitFor([&] { return module.holding(); }));
+    ASSERT_TRUE(timer->fire()); // SLEEP 50
+    module.releaseBlock();
+    ASSERT_TRUE(waitForLog(2));
+    EXPECT_EQ(log(), (QStringList{"ABCD?", " failed: 'ABCD'"}));
+    EXPECT_EQ(colour(1), 255u);
+}
+
 TEST_F(EthernetTest, SleepWithoutANumberHaltsAtItsLineAndSleepOfZeroOrBelowGoesOnAtOnce)
 {
     open();
