@@ -26,7 +26,8 @@ public:
 
     // Starts connecting and returns at once; the connect or an error event follows.
     void Open();
-    // Ends the connection; the disconnect event follows at once when it was up.
+    // Ends the connection, or the connect under way; the disconnect event follows at
+    // once when the connection was up.
     void Close();
     // All bytes in one send; nothing happens while not connected.
     void SendText(const QByteArray& text);

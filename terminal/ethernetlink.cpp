@@ -176,8 +176,9 @@ void EthernetLink::stopScriptWalk()
 
 void EthernetLink::closeSocket()
 {
-    if (sock->Active())
-        sock->Close();
+    // Not only a connection that is up: a connect still under way would come up after
+    // the user closed the link, and keep its old address and port.
+    sock->Close();
 }
 
 void EthernetLink::sockConnect()

@@ -78,8 +78,9 @@ public:
     void talk();
     // Run Script, once the table is loaded and StopScript cleared.
     void startScriptWalk();
-    // Stop Script: the walk ends and an open connection closes.
+    // Stop Script: the walk ends and the connection closes.
     void stopScriptWalk();
+    // Ends the connection in any state, a connect under way included.
     void closeSocket();
 
     void sockConnect();

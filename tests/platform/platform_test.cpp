@@ -1,12 +1,17 @@
 #include "platform/clock.h"
 #include "platform/errors.h"
 #include "platform/serialmap.h"
+#include "platform/timer.h"
 
 #include "tests/support/simport.h"
 
+#include <QTest>
 #include <gtest/gtest.h>
 
 #include <sys/prctl.h>
+
+#include <string>
+#include <vector>
 
 using platform::StrToInt;
 
@@ -78,4 +83,48 @@ TEST(SystemClock, AOneMillisecondPeriodTightensThisThreadsTimerSlackUntilItEnds)
     EXPECT_EQ(::prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0), 1000);
     platform::systemClock().endPeriod(1);
     EXPECT_EQ(::prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0), before);
+}
+
+// The socket timer relies on this: a Talk or a passing answer that enables the timer
+// while it already waits must not start the wait again.
+TEST(Timer, OnlyARealChangeOfEnabledOrIntervalStartsOrStopsTheWait)
+{
+    struct Recording : platform::Timer {
+        std::vector<std::string> waits;
+        int ticks = 0;
+        Recording() { OnTimer = [this] { ++ticks; }; }
+        void update() override { waits.push_back(Enabled() ? "wait " + std::to_string(Interval()) : "off"); }
+        void elapse() { tick(); }
+    };
+    Recording t;
+    t.setInterval(20);
+    t.setEnabled(true);
+    t.setEnabled(true);
+    t.setInterval(20);
+    t.setInterval(100);
+    t.elapse();
+    t.setEnabled(false);
+    t.setEnabled(false);
+    t.elapse(); // a tick already on its way when the timer was switched off
+    EXPECT_EQ(t.waits, (std::vector<std::string>{"off", "wait 20", "wait 100", "off"}));
+    EXPECT_EQ(t.ticks, 1);
+}
+
+// An interval of 0 must not spin: the timer is then idle, also when it was running.
+TEST(Timer, AnIntervalOfZeroNeverTicks)
+{
+    std::unique_ptr<platform::Timer> t = platform::makeTimer();
+    int ticks = 0;
+    t->OnTimer = [&] { ++ticks; };
+    t->setInterval(1);
+    t->setEnabled(true);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ticks >= 2; }, 5000));
+    t->setInterval(0);
+    const int before = ticks;
+    QTest::qWait(50);
+    EXPECT_EQ(ticks, before);
+    t->setEnabled(false);
+    t->setEnabled(true);
+    QTest::qWait(50);
+    EXPECT_EQ(ticks, before);
 }

@@ -3,6 +3,8 @@
 // milliseconds are asserted as intervals and stepped at once.
 #include "platform/timer.h"
 
+#include <vector>
+
 namespace testsupport {
 
 class ManualTimer : public platform::Timer {
@@ -17,8 +19,16 @@ public:
         return true;
     }
 
+    // The interval of every wait begun, a restart included, in order: what the event
+    // loop would have been asked to wait.
+    std::vector<int> waits;
+
 protected:
-    void update() override {}
+    void update() override
+    {
+        if (Enabled() && Interval() > 0)
+            waits.push_back(Interval());
+    }
 };
 
 } // namespace testsupport

@@ -393,6 +393,47 @@ TEST_F(EthernetTest, TheWalkPacesSleepsClearsStopsAndANewRunGoesOnAfterTheStop)
     EXPECT_TRUE(messages.empty());
 }
 
+// Every wait the walk asks of the timer, in order, as one table: the first tick of the
+// program's run, a passing answer, lines without expected answer (keywords are whole
+// texts, so STOPX and sleep 5 are such lines), a SLEEP whose answer column outweighs
+// its own number, Run Script on an open connection during a pause, CLEAR, and a new
+// connection after STOP.
+TEST_F(EthernetTest, TheWalkWaitsTheTimesOfItsLinesInOrder)
+{
+    for (const char* silent : {"STOPX", "SLEEP"})
+        commands.define(silent, [](std::string_view, sim::ModuleCommands&) -> std::optional<std::string> {
+            return std::nullopt;
+        });
+    const std::string script = "ABCD?\tABCD\n"
+                               "VOLT 5\n"
+                               "STOPX\n"
+                               "sleep 5\n"
+                               "SLEEP 500\t300\n"
+                               "SLEEP 40\n"
+                               "CLEAR\n"
+                               "STOP\n";
+    open();
+    initEthernet();
+    runScript(script);
+    ASSERT_TRUE(waitForStatus("connected"));
+    ASSERT_TRUE(timer->fire()); // ABCD?
+    ASSERT_TRUE(waitForLog(1));
+    for (int line = 1; line <= 4; ++line) // VOLT 5, STOPX, sleep 5, SLEEP 500 with 300
+        ASSERT_TRUE(timer->fire()) << line;
+    ASSERT_TRUE(waitForLines(4));
+    runScript(script); // the connection is open and the SLEEP pause runs
+    for (int line = 5; line <= 7; ++line) // SLEEP 40, CLEAR, STOP
+        ASSERT_TRUE(timer->fire()) << line;
+    ASSERT_TRUE(waitForStatus("disconnected"));
+    runScript(script);
+    ASSERT_TRUE(waitForStatus("connected"));
+
+    EXPECT_EQ(timer->waits, (std::vector<int>{10, 20, 100, 100, 100, 300, 20, 40, 20, 20}));
+    EXPECT_EQ(module.lines(), (Lines{"ABCD?", "VOLT 5", "STOPX", "sleep 5"}));
+    EXPECT_EQ(log(), QStringList{"Stopping Script"});
+    EXPECT_TRUE(messages.empty());
+}
+
 TEST_F(EthernetTest, AFailedAnswerHaltsTheWalkAndTheNextRunGoesOnWithTheNextLine)
 {
     open();
@@ -443,6 +484,24 @@ TEST_F(EthernetTest, ALineWithoutExpectedAnswerThatIsAnsweredAnywayIsLoggedAsFai
     EXPECT_EQ(colour(1), 255u);
     EXPECT_TRUE(timer->Enabled());
     EXPECT_EQ(timer->Interval(), 100);
+}
+
+// Every script tick forgets the command sent before it: an answer that completes only
+// after the next tick is no longer credited to the earlier line.
+TEST_F(EthernetTest, AnAnswerCompletedAfterTheNextTickCarriesNoCommand)
+{
+    open();
+    initEthernet();
+    fault([](auto& f) { f.splitLineEnd = f.holdSecondBlock = true; });
+    runScript("ABCD?\nSLEEP 50\n");
+    ASSERT_TRUE(waitForStatus("connected"));
+    ASSERT_TRUE(timer->fire()); // ABCD?, no expected answer
+    ASSERT_TRUE(waitFor([&] { return module.holding(); }));
+    ASSERT_TRUE(timer->fire()); // SLEEP 50
+    module.releaseBlock();
+    ASSERT_TRUE(waitForLog(2));
+    EXPECT_EQ(log(), (QStringList{"ABCD?", " failed: 'ABCD'"}));
+    EXPECT_EQ(colour(1), 255u);
 }
 
 TEST_F(EthernetTest, SleepWithoutANumberHaltsAtItsLineAndSleepOfZeroOrBelowGoesOnAtOnce)

@@ -1,10 +1,20 @@
 // The Ethernet link's rules as plain values: where an answer ends, the SLEEP argument,
-// the port field, the error texts.
+// the port field, the error texts; and the link's connection against listeners on
+// 127.0.0.1.
 #include "terminal/ethernetlink.h"
 
 #include "platform/errors.h"
+#include "sim/tcpmodule.h"
+#include "tests/support/manualtimer.h"
 
+#include <QTest>
 #include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -25,6 +35,51 @@ QByteArray bytes(const std::string& s)
 {
     return QByteArray(s.data(), static_cast<qsizetype>(s.size()));
 }
+
+// A listener on 127.0.0.1 that never accepts, its queue filled by connections of its
+// own, so that a further connect to it stays under way.
+class FullListener {
+public:
+    FullListener()
+    {
+        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof a;
+        if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&a), size) != 0 || ::listen(fd_, 0) != 0 ||
+            ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &size) != 0)
+            return;
+        port_ = ntohs(a.sin_port);
+        // Each filler that comes up takes a place; the first that stays under way shows
+        // the queue is full. One that is only slow takes the last place all the same.
+        for (int i = 0; i < 4 && !full_; ++i) {
+            const int c = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+            fillers_.push_back(c);
+            ::connect(c, reinterpret_cast<sockaddr*>(&a), size);
+            pollfd p{c, POLLOUT, 0};
+            full_ = ::poll(&p, 1, 200) == 0;
+        }
+    }
+    ~FullListener()
+    {
+        for (int c : fillers_)
+            ::close(c);
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    FullListener(const FullListener&) = delete;
+    FullListener& operator=(const FullListener&) = delete;
+
+    bool full() const { return full_; }
+    quint16 port() const { return port_; }
+
+private:
+    int fd_ = -1;
+    quint16 port_ = 0;
+    bool full_ = false;
+    std::vector<int> fillers_;
+};
 
 } // namespace
 
@@ -145,4 +200,40 @@ TEST(SocketErrorMessageTest, OneTextPerKind)
     EXPECT_EQ(SocketErrorMessage(K::Disconnect), "Error: Connection closed by remote host!");
     EXPECT_EQ(SocketErrorMessage(K::Accept), "Error: Could not accept connection!");
     EXPECT_EQ(SocketErrorMessage(K::Lookup), "Error: Could not resolve remote host!");
+}
+
+TEST(EthernetLinkTest, QuitAndStopScriptEndAConnectUnderWaySoTheNextInitTakesTheNewPort)
+{
+    FullListener stuck;
+    ASSERT_TRUE(stuck.full()) << "a connect to a full listener does not stay under way here";
+    sim::ModuleCommands commands;
+    sim::TcpModule module{commands};
+    ASSERT_TRUE(module.start(0));
+
+    EthernetLink link;
+    auto manual = std::make_unique<testsupport::ManualTimer>();
+    testsupport::ManualTimer* timer = manual.get();
+    link.setTimer(std::move(manual));
+    link.setCommandSource([] { return QByteArray("*IDN?"); });
+    QStringList status;
+    QObject::connect(&link, &EthernetLink::statusText, [&](const QString& s) { status << s; });
+    QStringList messages;
+    QObject::connect(&link, &EthernetLink::errorMessage, [&](const QString& s) { messages << s; });
+
+    // Quit closes the socket first; Stop Script closes it with the walk.
+    for (void (EthernetLink::*end)() : {&EthernetLink::closeSocket, &EthernetLink::stopScriptWalk}) {
+        const std::size_t sent = module.lines().size();
+        link.init("127.0.0.1", QString::number(stuck.port()));
+        link.talk();
+        (link.*end)();
+        link.init("127.0.0.1", QString::number(module.port()));
+        link.talk();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return link.sock->Active(); }, 10000));
+        ASSERT_TRUE(timer->fire());
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !link.sock->Active(); }, 10000)); // answered
+        EXPECT_EQ(module.lines().size(), sent + 1);
+    }
+    EXPECT_EQ(status, (QStringList{"connected", "disconnected", "connected", "disconnected"}));
+    EXPECT_EQ(module.connections(), 2);
+    EXPECT_TRUE(messages.isEmpty());
 }

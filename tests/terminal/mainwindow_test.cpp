@@ -4,6 +4,7 @@
 #include "terminal/globals.h"
 #include "terminal/main.h"
 
+#include "devices/gpib_testing.h"
 #include "platform/ui.h"
 #include "platform/version.h"
 #include "tests/support/fakeclock.h"
@@ -62,6 +63,7 @@ struct MainWindowTest : ::testing::Test {
     void TearDown() override
     {
         w.reset();
+        gpib_testing::ResetLayer(); // a driver library, once loaded, would stay for later tests
         ResetMainUnitGlobals();
         platform::ui::setMessageHandler({});
         platform::ui::setOpenFolderHandler({});
@@ -298,6 +300,43 @@ TEST_F(MainWindowTest, InitAndQuitSwitchTheControlsOnTheRs232Tab)
     bool ok = false;
     CRS232 other(Com, 9600, ok);
     EXPECT_TRUE(ok);
+}
+
+// On every tab Quit leaves the focus in the tab's address box with its first 100
+// characters selected, however long the text is.
+TEST_F(MainWindowTest, QuitSelectsTheFirstHundredCharactersOfTheAddressBoxOfEachTab)
+{
+    testsupport::ScopedEnv listeners{"VOLTDESK_GPIB_SIM", "17"};
+    testsupport::ScopedEnv library{"VOLTDESK_GPIB_LIBRARY", GPIBSIM_LIBRARY};
+    auto& f = open();
+    struct Tab {
+        const char* name;
+        Qt::Key accelerator;
+        QWidget* box;
+        QLineEdit* edit;
+        QString text; // longer than 100 characters, and still a valid address
+    };
+    const Tab tabs[]{
+        {"RS-232", Qt::Key_1, f.txtComPort, f.txtComPort->lineEdit(), QString(110, '0') + "7"},
+        {"GPIB", Qt::Key_2, f.txtGpibAddr, f.txtGpibAddr->lineEdit(), QString(110, '0') + "17"},
+        {"Ethernet", Qt::Key_3, f.txtIpAddr, f.txtIpAddr, QString(120, '9')},
+    };
+    for (const Tab& t : tabs) {
+        const char* name = t.name;
+        alt(t.accelerator);
+        click(t.box);
+        press(Qt::Key_A, Qt::ControlModifier);
+        type(t.text);
+        press(Qt::Key_Return); // Init
+        ASSERT_FALSE(f.btnInit->isEnabled()) << name;
+        ASSERT_EQ(focus(), f.txtCmd) << name;
+        alt(Qt::Key_U); // Quit
+        EXPECT_EQ(focus(), t.box) << name;
+        EXPECT_EQ(t.edit->text(), t.text) << name;
+        EXPECT_EQ(t.edit->selectionStart(), 0) << name;
+        EXPECT_EQ(t.edit->selectedText(), t.text.left(100)) << name;
+    }
+    EXPECT_TRUE(messages.empty());
 }
 
 TEST_F(MainWindowTest, FactoryButtonFollowsFactoryModeAfterAnRs232Init)
