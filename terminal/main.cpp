@@ -256,6 +256,7 @@ void TfrmMain::FormClose(QObject*)
     // The port goes only once a running script has ended its line.
     FinishScriptWorker();
     ActiveLink.releasePort();
+    ethernet->closeSocket();
 }
 
 void FillComPortList(TfrmMain* form)

@@ -241,6 +241,14 @@ TEST_F(EthernetTest, TalkWhileUnansweredSendsOverTheOpenConnectionAndQuitClosesI
     EXPECT_EQ(QApplication::focusWidget(), w->txtIpAddr);
     ASSERT_TRUE(waitFor([&] { return module.openConnections() == 0; }));
     EXPECT_TRUE(messages.empty());
+
+    // Closing the window ends a connection that is up, as Quit does.
+    testsupport::click(w->btnInit);
+    key(Qt::Key_Return);
+    ASSERT_TRUE(waitForStatus("connected"));
+    w->windowHandle()->close();
+    EXPECT_FALSE(active());
+    ASSERT_TRUE(waitFor([&] { return module.openConnections() == 0; }));
 }
 
 TEST_F(EthernetTest, APeerThatClosesMidAnswerLeavesNothingForTheNextConnection)
