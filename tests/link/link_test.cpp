@@ -66,7 +66,11 @@ TEST(LinkTest, TheKindStaysFromOpenToCloseAndResetForgetsEverything)
     link.close();
     EXPECT_FALSE(link.openKind());
     EXPECT_EQ(link.gpibDevice(), 33); // kept after Quit
+    bool opened = true;
+    link.setPort(std::make_unique<CRS232>(99, 9600, opened)); // a failed open is kept too
+    ASSERT_NE(link.port(), nullptr);
     link.reset();
+    EXPECT_EQ(link.port(), nullptr);
     EXPECT_EQ(link.gpibDevice(), 0);
     EXPECT_EQ(link.commandDelay(), 0);
 }
