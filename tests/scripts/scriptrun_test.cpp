@@ -545,7 +545,7 @@ TEST_F(ScriptAnswerReadTest, RvxTakesTheLineAfterAnEarlyFirstLine)
 TEST_F(ScriptAnswerReadTest, RvxDropsTheFirstLineOnlyWhenItCameWithinFiftyPolls)
 {
     struct Case {
-        int sentInPause; // found by the poll after this pause
+        int sentInPause; // the first line, found by the poll after this pause; the second a pause later
         const char* answer;
     };
     for (const Case c : {Case{49, "B"}, Case{50, "A"}}) {
@@ -553,8 +553,11 @@ TEST_F(ScriptAnswerReadTest, RvxDropsTheFirstLineOnlyWhenItCameWithinFiftyPolls)
         clock.clear();
         int pauses = 0;
         clock.onSleep([&](std::uint32_t) {
-            if (++pauses == c.sentInPause)
-                queued("A\r\nB\r\n");
+            ++pauses;
+            if (pauses == c.sentInPause)
+                queued("A\r\n");
+            else if (pauses == c.sentInPause + 1)
+                queued("B\r\n");
         });
         EXPECT_EQ(scripts::ReadScriptAnswer(*rs232, true), c.answer);
         EXPECT_EQ(polls(), 51u);
