@@ -252,8 +252,18 @@ void SerialModule::settle(bool timeMoved)
 
 void SerialModule::deliver(std::uint8_t byte)
 {
+    holding_ = true;
     personality_->onByte(byte, *this);
+    holding_ = false;
+    writeHeld();
     adoptNext();
+}
+
+void SerialModule::writeHeld()
+{
+    if (!held_.empty())
+        writeNow(held_);
+    held_.clear();
 }
 
 void SerialModule::adoptNext()
@@ -302,7 +312,10 @@ void SerialModule::send(std::string_view bytes)
 {
     SerialFaults f = faults();
     if (f.pacedBaud <= 0) {
-        writeNow(bytes);
+        if (std::this_thread::get_id() == thread_.get_id() && holding_)
+            held_.append(bytes);
+        else
+            writeNow(bytes);
         return;
     }
     auto now = std::chrono::steady_clock::now();
@@ -331,6 +344,7 @@ void SerialModule::writeNow(std::string_view bytes)
 
 void SerialModule::pauseMs(int ms)
 {
+    writeHeld();
     if (ms > 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }

@@ -116,6 +116,7 @@ private:
     void makeVisibleToProgram() const;
     void adoptNext();
     void deliver(std::uint8_t byte);
+    void writeHeld();
     // Paced line: writes the module's bytes that are due, and waits for a byte's arrival.
     void writeDue();
     void waitUntil(TimePoint t);
@@ -128,6 +129,11 @@ private:
     std::string slavePath_;
     std::string mapFile_;
     std::atomic<bool> stopping_{false};
+    // What the module sends in answer to one byte goes out in one write: the terminal
+    // then shows it to the program all at once, never the echo without its answer.
+    // Module thread only.
+    bool holding_ = false;
+    std::string held_;
     std::thread thread_;
     mutable std::mutex mutex_;
     SerialFaults faults_;

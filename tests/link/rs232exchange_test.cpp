@@ -187,6 +187,7 @@ TEST(Exchange, AnswersAreJoinedAndCutAtTheFirstCrLf)
         {{{0, "O"}, {1, "K\r\n"}}, "OK", 4, 2},
         {{{0, "A\r\nB\r\n"}}, "A", 6, 1},
         {{{0, "OK\r"}, {2, "\nX"}}, "OK", 5, 3}, // CR and LF in different polls
+        {{{0, "OK\n"}}, "OK\n", 3, 80},            // LF alone ends nothing
         {{{0, std::string("\xB5V\0X\xFF\r\n", 7)}}, std::string("\xB5V\0X\xFF", 5), 7, 1},
     };
     for (const Case& c : cases) {

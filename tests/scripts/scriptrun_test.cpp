@@ -25,6 +25,7 @@
 using scripts::RunEnd;
 using links::LinkKind;
 using Lines = std::vector<std::string>;
+using namespace std::string_literals;
 
 namespace {
 
@@ -91,6 +92,25 @@ protected:
 std::size_t count(const Lines& lines, const std::string& line)
 {
     return static_cast<std::size_t>(std::count(lines.begin(), lines.end(), line));
+}
+
+// The pauses in order; a run of three or more equal pauses is written "msxN":
+// "30 5x9 10" is 30 ms, nine of 5 ms, then 10 ms.
+std::string pausesOf(const std::vector<std::uint32_t>& sleeps)
+{
+    std::string out;
+    for (std::size_t i = 0; i < sleeps.size();) {
+        std::size_t n = 1;
+        while (i + n < sleeps.size() && sleeps[i + n] == sleeps[i])
+            ++n;
+        const std::string one = std::to_string(sleeps[i]);
+        for (std::size_t k = 0; k < (n >= 3 ? 1 : n); ++k)
+            out += (out.empty() ? "" : " ") + one;
+        if (n >= 3)
+            out += "x" + std::to_string(n);
+        i += n;
+    }
+    return out;
 }
 
 // Stops the run once the sink holds n lines (the line under way is the last).
@@ -219,6 +239,77 @@ TEST_F(ScriptRunTest, AFailedCheckOnTheThirdLineOfTheSecondPassEndsTheRun)
     EXPECT_EQ(scripts::LogLineColour(lines[6]), 255u);
 }
 
+// Every pause of a line, whole: the delay before it, the echo check of the port (5 ms
+// before the line and one for each byte), the 10 ms after a line only sent, the 10 ms
+// answer polls and the delay after the read. Nothing follows a STOP's delay or a
+// failed line.
+TEST_F(ScriptRunTest, EachLineKeepsItsPauseScheduleOnRs232)
+{
+    openPort();
+    testsupport::FakeClock clock;
+    platform::ScopedClock useClock(clock);
+    testsupport::ScopedFollow follow(clock, port.module());
+    sim::SerialFaults none, ack, silent, lfOnly, nul;
+    ack.prefix = "ACK\r\n";
+    silent.noAnswer = true;
+    lfOnly.useRawReply = true;
+    lfOnly.rawReply = "7\n";
+    nul.useRawReply = true;
+    nul.rawReply = "7\0X\r\n"s;
+    const std::string v255(255, 'V');
+    struct Case {
+        const char* what;
+        std::int32_t delay;
+        bool rvx;
+        sim::SerialFaults faults;
+        std::string script;
+        std::string pauses;
+        Lines wire; // the command lines the module received
+        Lines log;
+    };
+    const Case cases[] = {
+        {"sent, answered, SLEEP, STOP", 30, false, none, "VOLT 7\nVOLT?\t7\nSLEEP 250\nSTOP\n",
+         "30 5x9 10 30 5x8 10 30 30 100 100 50 30", {"VOLT 7", "VOLT?"},
+         {"VOLT 7 sent.", "VOLT? passed: '7'", "Stopping Script", "2 commands (11 bytes) send in 0.5 seconds.",
+          "1 answers (1 bytes) received."}},
+        {"RVX: one more poll for the line after the acknowledgement", 20, true, ack, "VOLT?\t7\nSTOP\n",
+         "20 5x8 10 10 20 20", {"VOLT?"},
+         {"VOLT? passed: '7'", "Stopping Script", "1 commands (5 bytes) send in 0.1 seconds.",
+          "1 answers (1 bytes) received."}},
+        {"no answer: 100 polls, then the failed line ends the run", 30, false, silent, "VOLT?\t7\nSTOP\n",
+         "30 5x8 10x100 30", {"VOLT?"},
+         {"VOLT? failed: ''", "0 commands (5 bytes) send in 1.1 seconds.", "1 answers (0 bytes) received."}},
+        {"an answer ending in LF alone is read for 100 polls and kept whole", 30, false, lfOnly,
+         "VOLT?\t7\\s\nSTOP\n", "30 5x8 10x100 30 30", {"VOLT?"},
+         {"VOLT? passed: '7\n'", "Stopping Script", "1 commands (5 bytes) send in 1.1 seconds.",
+          "1 answers (2 bytes) received."}},
+        {"the answer ends at a NUL", 30, false, nul, "VOLT?\t7\nSTOP\n", "30 5x8 10 30 30", {"VOLT?"},
+         {"VOLT? passed: '7'", "Stopping Script", "1 commands (5 bytes) send in 0.1 seconds.",
+          "1 answers (1 bytes) received."}},
+        {"keywords are whole texts; a full line goes out cut to 253", 0, false, none,
+         "STOPX\nsleep 5\nSDC 12\n" + v255 + "\nSTOP\n", "5x8 10 5x10 10 5x9 10 5x256 10",
+         {"STOPX", "sleep 5", "SDC 12", std::string(253, 'V')},
+         {"STOPX sent.", "sleep 5 sent.", "SDC 12 sent.", v255 + " sent.", "Stopping Script",
+          "4 commands (271 bytes) send in 1.5 seconds.", "0 answers (0 bytes) received."}},
+        {"SLEEP numbers are decimal", 0, false, none, "SLEEP010\nSLEEP 0007\nSTOP\n", "10 7", {},
+         {"Stopping Script", "0 commands (0 bytes) send in 0.0 seconds.", "0 answers (0 bytes) received."}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        port.module().setFaults(c.faults);
+        port.module().clearRecord();
+        sink.ClearLog();
+        clock.clear();
+        StopScript = false;
+        link.setCommandDelay(c.delay);
+        settings.rvx = c.rvx;
+        script(c.script);
+        EXPECT_EQ(run(), c.log);
+        EXPECT_EQ(pausesOf(clock.sleeps()), c.pauses);
+        EXPECT_EQ(port.module().lines(), c.wire);
+    }
+}
+
 TEST_F(ScriptRunTest, SleepWritesItsTimeBackAndWaitsItOnEveryPass)
 {
     testsupport::FakeClock clock;
@@ -277,8 +368,8 @@ TEST_F(ScriptRunTest, BadNumbersAndPatternsEndTheRunWithoutStatistics)
     openPort();
     RecordingClock clock;
     platform::ScopedClock useClock(clock);
-    for (const char* bad : {"SLEEP", "SLEEP   ", "SLEEP junk", "SLEEP 5 ms", "VOLT $RAND(a,5)", "VOLT $RAND(1)",
-                            "VOLT $RAND(,)", "VOLT $RAND(1,99999999999)", "*IDN?\t("}) {
+    for (const char* bad : {"SLEEP", "SLEEP   ", "SLEEP junk", "SLEEP 5 ms", "SLEEP 0x1A", "VOLT $RAND(a,5)",
+                            "VOLT $RAND(1)", "VOLT $RAND(,)", "VOLT $RAND(1,99999999999)", "*IDN?\t("}) {
         sink.ClearLog();
         clock.clear();
         StopScript = false;
@@ -380,10 +471,12 @@ TEST(SubstituteRandTest, OnlyTheFirstMarkerIsReplacedByItsRule)
     EXPECT_EQ(scripts::SubstituteRand("VOLT $RAND(1,3", r(4)), "VOLT 1"); // no ")": to the end
     EXPECT_EQ(scripts::SubstituteRand("VOLT $RAND( 7, 9)x", r(1)), "VOLT 8x");
     EXPECT_EQ(scripts::SubstituteRand("VOLT $rand(1,3)", r(1)), "VOLT $rand(1,3)");
+    EXPECT_EQ(scripts::SubstituteRand("VOLT $RAND(010,012)", r(1)), "VOLT 11"); // decimal, not octal
     // Bounds at the ends of 32 bits, and reversed: exact, never wrapped.
     EXPECT_EQ(scripts::SubstituteRand("$RAND(-2147483648,2147483647)", r(2147483647)), "-1");
     EXPECT_EQ(scripts::SubstituteRand("$RAND(2147483647,-2147483648)", r(2147483646)), "4294967293");
-    for (const char* bad : {"$RAND(", "$RAND(1)", "$RAND(x,3)", "$RAND(1,3 )", "$RAND(1,2147483648)"})
+    for (const char* bad : {"$RAND(", "$RAND(1)", "$RAND(x,3)", "$RAND(1,3 )", "$RAND(1,2147483648)",
+                            "$RAND(0x1A,30)"})
         EXPECT_THROW(scripts::SubstituteRand(bad, r(1)), platform::EConvertError) << bad;
 }
 
@@ -449,16 +542,27 @@ TEST_F(ScriptAnswerReadTest, RvxTakesTheLineAfterAnEarlyFirstLine)
     EXPECT_EQ(polls(), 51u);
 }
 
-TEST_F(ScriptAnswerReadTest, RvxDropsNoLineWhenTheFirstCameAfterFiftyPolls)
+TEST_F(ScriptAnswerReadTest, RvxDropsTheFirstLineOnlyWhenItCameWithinFiftyPolls)
 {
-    std::atomic<int> seen{0};
-    clock.onSleep([&](std::uint32_t ms) {
-        if (ms == 10 && ++seen == 60)
-            port.module().send("A\r\nB\r\n");
-    });
-    EXPECT_EQ(scripts::ReadScriptAnswer(*rs232, true), "A");
-    EXPECT_GE(polls(), 61u); // the poll after the bytes were sent, or one after it
-    EXPECT_LE(polls(), 63u);
+    struct Case {
+        int sentInPause; // the first line, found by the poll after this pause; the second a pause later
+        const char* answer;
+    };
+    for (const Case c : {Case{49, "B"}, Case{50, "A"}}) {
+        SCOPED_TRACE(c.sentInPause);
+        clock.clear();
+        int pauses = 0;
+        clock.onSleep([&](std::uint32_t) {
+            ++pauses;
+            if (pauses == c.sentInPause)
+                queued("A\r\n");
+            else if (pauses == c.sentInPause + 1)
+                queued("B\r\n");
+        });
+        EXPECT_EQ(scripts::ReadScriptAnswer(*rs232, true), c.answer);
+        EXPECT_EQ(polls(), 51u);
+    }
+    clock.onSleep(nullptr);
 }
 
 namespace {
@@ -487,18 +591,66 @@ struct GpibRunTest : ScriptRunTest {
 
 } // namespace
 
-TEST_F(GpibRunTest, TheDevicesLineFeedStaysInTheAnswer)
+// The driver calls and pauses of a run in the order they happen: the delay before
+// every line and before each read, none after a write. The device's line feed stays
+// in the answer.
+TEST_F(GpibRunTest, EachLineKeepsItsPauseScheduleBesideTheDriverCalls)
 {
-    link.setCommandDelay(5);
-    script("VOLT 5\nVOLT?\t5.*\nVOLT?\t5\n");
-    const Lines lines = run();
-    ASSERT_EQ(lines.size(), 5u);
-    EXPECT_EQ(lines[0], "VOLT 5 sent.");
-    EXPECT_EQ(lines[1], "VOLT? passed: '5\n'");
-    EXPECT_EQ(lines[2], "VOLT? failed: '5\n'");
-    expectStatistics(lines, "2 commands \\(16 bytes\\)", "2 answers (4 bytes) received.");
-    EXPECT_EQ(sim->calls(), (Lines{"ibdev 0 17 0 10 1 0", "ibwrt " + ud + " \"VOLT 5\" 6", "ibwrt " + ud + " \"VOLT?\" 5",
-                                   "ibrd " + ud + " 256", "ibwrt " + ud + " \"VOLT?\" 5", "ibrd " + ud + " 256"}));
+    testsupport::FakeClock clock;
+    platform::ScopedClock useClock(clock);
+    std::size_t seen = 0;
+    Lines timeline;
+    // A call as the driver recorded it, without the descriptor.
+    auto takeCalls = [&] {
+        const Lines calls = sim->calls();
+        for (; seen < calls.size(); ++seen) {
+            std::string call = calls[seen];
+            const std::size_t at = call.find(' ' + ud);
+            if (at != std::string::npos)
+                call.erase(at, ud.size() + 1);
+            timeline.push_back(call);
+        }
+    };
+    clock.onSleep([&](std::uint32_t ms) {
+        takeCalls();
+        timeline.push_back("sleep " + std::to_string(ms));
+    });
+    const std::string v255(255, 'V');
+    struct Case {
+        const char* what;
+        std::int32_t delay;
+        std::string script;
+        Lines timeline;
+        Lines log;
+    };
+    const Case cases[] = {
+        {"sent, answered, SDC, STOP", 40, "VOLT 5\nVOLT?\t5.*\nSDC\nSTOP\n",
+         {"sleep 40", "ibwrt \"VOLT 5\" 6", "sleep 40", "ibwrt \"VOLT?\" 5", "sleep 40", "ibrd 256", "sleep 40",
+          "ibclr", "sleep 40"},
+         {"VOLT 5 sent.", "VOLT? passed: '5\n'", "Selected Device Clear", "Stopping Script",
+          "3 commands (11 bytes) send in 0.2 seconds.", "1 answers (2 bytes) received."}},
+        {"the line feed fails an exact check and the run ends at once", 40, "VOLT?\t5\nSTOP\n",
+         {"sleep 40", "ibwrt \"VOLT?\" 5", "sleep 40", "ibrd 256"},
+         {"VOLT? failed: '5\n'", "0 commands (5 bytes) send in 0.1 seconds.", "1 answers (2 bytes) received."}},
+        {"keywords are whole texts; a full line goes out whole", 0,
+         "STOPX\nsleep 5\nCLEARX\n" + v255 + "\nSLEEP\t20\nSTOP\n",
+         {"ibwrt \"STOPX\" 5", "ibwrt \"sleep 5\" 7", "ibwrt \"CLEARX\" 6", "ibwrt \"" + v255 + "\" 255",
+          "sleep 20"},
+         {"STOPX sent.", "sleep 5 sent.", "CLEARX sent.", v255 + " sent.", "Stopping Script",
+          "4 commands (273 bytes) send in 0.0 seconds.", "0 answers (0 bytes) received."}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        sink.ClearLog();
+        StopScript = false;
+        seen = sim->calls().size();
+        timeline.clear();
+        link.setCommandDelay(c.delay);
+        script(c.script);
+        EXPECT_EQ(run(), c.log);
+        takeCalls();
+        EXPECT_EQ(timeline, c.timeline);
+    }
 }
 
 TEST_F(GpibRunTest, SdcClearsTheDeviceAndCountsAsACommand)
