@@ -280,6 +280,28 @@ flow_script_run_by_clicks() {
 
 received_at_least() { [ "$(wc -l < "$work/received.txt")" -ge "$1" ]; }
 
+# The script chooser ("...") is the real file dialog: a name typed there without an
+# extension opens the .txt file of that name, and Run Script runs it.
+flow_script_chosen_by_name_without_extension() {
+  start_session
+  printf 'VOLT?\n' > "$work/volts.txt"
+  click_at 61 157 # Init
+  wait_for "the link to open" holds_port
+  click_at 332 314 # "..."
+  local dialog
+  dialog=$(timeout 20 xdotool search --sync --onlyvisible --all --pid "$app_pid" --name '^Skript laden$' | head -1) ||
+    fail "the script chooser did not come up"
+  type_text "volts"
+  keys Return
+  wait_for "the chooser to close" test "$(xdotool search --onlyvisible --name '^Skript laden$' 2>/dev/null | wc -l)" -eq 0
+  click_at 72 346 # Run Script
+  wait_for "two script lines" received_at_least 2
+  click_at 176 346 # Stop Script
+  wait_for "the statistics in the saved log" saved_log_ends_with $'0 answers (0 bytes) received.\r\n'
+  [ "$(sort -u "$work/received.txt")" = "VOLT?" ] || fail "the module received: $(sort -u "$work/received.txt")"
+  end_session
+}
+
 # Clicks Save Log to File and leaves the file it writes in $log (empty when none came).
 save_log() {
   local i
