@@ -250,6 +250,15 @@ TEST_F(ExchangeTest, RvxCompatibilityReadsTheLineAfterTheAcknowledgement)
     EXPECT_EQ(answer.text, "Y");
     EXPECT_EQ(answer.byteCount, 3u);
     EXPECT_EQ(answerPolls(), 2u);
+
+    // The line coming a few polls after the acknowledgement is read by the second read.
+    Rig later;
+    later.module.sendAt(0, "X\r\n");
+    later.module.sendAt(3, "Y\r\n");
+    answer = later.exchange("*IDN?", false, true);
+    EXPECT_EQ(answer.text, "Y");
+    EXPECT_EQ(answer.byteCount, 3u);
+    EXPECT_EQ(later.answerPolls(), 4u);
 }
 
 TEST_F(ExchangeTest, RvxCompatibilityGivesTheSecondReadFiftyPolls)

@@ -151,6 +151,18 @@ TEST_F(ScriptFile, CannotBeOpened)
     EXPECT_EQ(ScriptLineCount, 0);
 }
 
+// Run Script loads the file at every press: a handle left open each time would run out.
+TEST_F(ScriptFile, LeavesNoFileOpen)
+{
+    const auto openFiles = [] {
+        return std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator{});
+    };
+    const auto before = openFiles();
+    EXPECT_TRUE(load("A\tB\n"));
+    EXPECT_FALSE(load("// nothing\n"));
+    EXPECT_EQ(openFiles(), before);
+}
+
 TEST_F(ScriptFile, LengthAndCountLimits)
 {
     const std::string x255(255, 'x'), x256(256, 'x');
