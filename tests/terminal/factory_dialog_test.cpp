@@ -321,6 +321,24 @@ TEST_F(FactoryDialogTest, PercentGTextsGoOutAsShown)
     EXPECT_EQ(value(":CONF:ARC:RAMP"), "1E+06");
 }
 
+// The two arrows share the up-down to its edges, the upper half stepping up; an arrow
+// held down goes on stepping.
+TEST_F(FactoryDialogTest, TheArrowsFillTheUpDownAndRepeatWhileHeld)
+{
+    port.commands().setValue(":CONF:ARC:NUM", "50");
+    TfrmFactory& d = openFactory();
+    QWindow* window = d.windowHandle();
+    const auto at = [&](int x, int y) { return d.udArcNum->mapTo(&d, QPoint(x, y)); }; // the up-down is 15 x 21
+    const std::pair<QPoint, int> clicks[] = {{at(0, 0), 51}, {at(14, 9), 52}, {at(0, 10), 51}, {at(14, 20), 50}};
+    for (const auto& [point, position] : clicks) {
+        QTest::mouseClick(window, Qt::LeftButton, Qt::NoModifier, point);
+        EXPECT_EQ(d.txtArcNum->text(), QString::number(position)) << point.x() << "," << point.y();
+    }
+    QTest::mousePress(window, Qt::LeftButton, Qt::NoModifier, at(7, 5));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return d.udArcNum->Position() >= 53; }, 10000));
+    QTest::mouseRelease(window, Qt::LeftButton, Qt::NoModifier, at(7, 5));
+}
+
 TEST_F(FactoryDialogTest, ArrowKeysStepTheArcNumber)
 {
     port.commands().setValue(":CONF:ARC:NUM", "150");
