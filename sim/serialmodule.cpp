@@ -250,11 +250,17 @@ void SerialModule::settle(bool timeMoved)
     settled_.wait_for(lock, std::chrono::seconds(60), [&] { return settleDone_ >= ticket || stopping_; });
 }
 
+namespace {
+// The module whose byte this thread is answering now: its sends are held. Other threads
+// (a test sending on its own) write at once, and never touch the held bytes.
+thread_local const SerialModule* answering = nullptr;
+} // namespace
+
 void SerialModule::deliver(std::uint8_t byte)
 {
-    holding_ = true;
+    answering = this;
     personality_->onByte(byte, *this);
-    holding_ = false;
+    answering = nullptr;
     writeHeld();
     adoptNext();
 }
@@ -312,7 +318,7 @@ void SerialModule::send(std::string_view bytes)
 {
     SerialFaults f = faults();
     if (f.pacedBaud <= 0) {
-        if (std::this_thread::get_id() == thread_.get_id() && holding_)
+        if (answering == this)
             held_.append(bytes);
         else
             writeNow(bytes);
@@ -344,7 +350,8 @@ void SerialModule::writeNow(std::string_view bytes)
 
 void SerialModule::pauseMs(int ms)
 {
-    writeHeld();
+    if (answering == this)
+        writeHeld();
     if (ms > 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }

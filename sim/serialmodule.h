@@ -132,7 +132,6 @@ private:
     // What the module sends in answer to one byte goes out in one write: the terminal
     // then shows it to the program all at once, never the echo without its answer.
     // Module thread only.
-    bool holding_ = false;
     std::string held_;
     std::thread thread_;
     mutable std::mutex mutex_;
