@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QStandardPaths>
 #include <spawn.h>
@@ -82,8 +83,16 @@ QString showOpenDialog(QWidget* parent, const OpenFileRequest& request)
     // A name given relative to the folder shown keeps the dialog there; taken as it
     // stands, it still names the file last chosen, wherever that lies.
     const QString offered = !request.fileName.isEmpty() ? request.fileName : start.isFile() ? start.absoluteFilePath() : QString();
-    if (!offered.isEmpty())
-        dialog.selectFile(QDir(directory).relativeFilePath(offered));
+    if (!offered.isEmpty()) {
+        const QString relative = QDir(directory).relativeFilePath(offered);
+        // Qt's own dialog looks a relative name up from the current folder and, where
+        // that finds a file, shows only its leaf: another file. Its name box takes the
+        // name as it stands; the dialog reads it against the folder shown.
+        if (auto* nameBox = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+            nameBox->setText(relative);
+        else
+            dialog.selectFile(relative);
+    }
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return {};
     return QDir::cleanPath(dialog.selectedFiles().first());
@@ -101,7 +110,8 @@ QString chooseOpenFile(QWidget* parent, const OpenFileRequest& request)
 
 QString withDefaultExtension(const QString& name, const QString& extension)
 {
-    if (extension.isEmpty() || name.mid(name.lastIndexOf(QLatin1Char('/')) + 1).contains(QLatin1Char('.')))
+    if (extension.isEmpty() || name.mid(name.lastIndexOf(QLatin1Char('/')) + 1).contains(QLatin1Char('.'))
+        || QFileInfo(name).isFile())
         return name;
     return name + QLatin1Char('.') + extension;
 }

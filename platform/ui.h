@@ -30,11 +30,12 @@ struct OpenFileRequest {
 
 // The dialog's own answer: the name chosen or typed, "" when the user cancelled.
 using FileDialogHandler = std::function<QString(QWidget* parent, const OpenFileRequest& request)>;
-// Returns the chosen file, with the default extension where its name has none, or an
-// empty text when the user cancelled. The file need not exist.
+// Returns the chosen file, with the default extension where its name has none and
+// names no file, or an empty text when the user cancelled. The file need not exist.
 QString chooseOpenFile(QWidget* parent, const OpenFileRequest& request);
 void setFileDialogHandler(FileDialogHandler handler);
-// The name with "." and the extension added when its file name holds no dot at all.
+// The name with "." and the extension added when its file name holds no dot at all
+// and it names no existing file.
 QString withDefaultExtension(const QString& name, const QString& extension);
 // A Windows dialog filter ("Text files (*.txt)|*.txt|All files (*.*)|*.*") in Qt's
 // form ("Text files (*.txt);;All files (*)"): "*.*" matches every name, as it does

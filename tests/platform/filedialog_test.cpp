@@ -78,6 +78,14 @@ TEST(OpenDialog, OffersTheNameLastChosenWithoutLeavingItsStartFolder)
     const Seen seen = startOf(folder + "/scripts/old.txt", folder + "/hex/QX20AF_1.hex", true);
     EXPECT_EQ(seen.directory.toStdString(), QDir(folder).absoluteFilePath("scripts").toStdString());
     EXPECT_EQ(seen.chosen.toStdString(), QDir(folder).absoluteFilePath("hex/QX20AF_1.hex").toStdString());
+
+    // Started in the folder the dialog shows, so the offered name also resolves from the
+    // current folder: Open as offered still takes that file, not its leaf beside it.
+    const QString before = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(folder));
+    const Seen here = startOf(folder, folder + "/hex/QX20AF_1.hex", true);
+    QDir::setCurrent(before);
+    EXPECT_EQ(here.chosen.toStdString(), QDir(folder).absoluteFilePath("hex/QX20AF_1.hex").toStdString());
 }
 
 TEST(OpenDialog, ANameWithoutAnExtensionGetsTheDefaultOne)
@@ -96,6 +104,10 @@ TEST(OpenDialog, ANameWithoutAnExtensionGetsTheDefaultOne)
         EXPECT_EQ(platform::ui::chooseOpenFile(nullptr, {"Skript laden", ".", "", "", "txt"}).toStdString(),
                   chosen.toStdString());
     }
+    testsupport::TempDir dir;
+    std::ofstream(dir.file("QX10_fw")) << "S0\n";
+    answer = QString::fromStdString(dir.file("QX10_fw"));
+    EXPECT_EQ(platform::ui::chooseOpenFile(nullptr, {"Skript laden", ".", "", "", "txt"}).toStdString(), answer.toStdString());
     answer = "idn";
     EXPECT_EQ(platform::ui::chooseOpenFile(nullptr, {"Skript laden", ".", "", "", ""}).toStdString(), "idn");
     platform::ui::setFileDialogHandler({});
