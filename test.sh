@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs the whole test suite: a plain build,
-# then again under AddressSanitizer and UndefinedBehaviorSanitizer.
+# Installs what is missing, builds, and runs the whole test suite: on the README's own
+# Release build and its installation, then again under AddressSanitizer and
+# UndefinedBehaviorSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")"
 ./tools/install-deps.sh
@@ -13,7 +14,18 @@ run_suite() { # build-dir sanitizer [cmake options]
   ctest --test-dir "$1" -j"$jobs" --output-on-failure --timeout 300
 }
 
-run_suite build ""
+# The README's build and install commands as users type them, so that they cannot
+# break unseen; the plain suite runs on that build.
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DVOLTDESK_SANITIZE=
+cmake --build build -j"$jobs"
+prefix=$(mktemp -d)
+cmake --install build --prefix "$prefix"
+for program in voltdesk burnport; do
+  [ -x "$prefix/bin/$program" ] || { echo "cmake --install did not install bin/$program"; exit 1; }
+done
+rm -rf "$prefix"
+[ -f build/sim/libgpibsim.so ] || { echo "no build/sim/libgpibsim.so, which the README names"; exit 1; }
+ctest --test-dir build -j"$jobs" --output-on-failure --timeout 300
 ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
   run_suite build-asan "address,undefined"
 # The tests whose simulated module runs on a thread of its own, and the script run on

@@ -238,8 +238,10 @@ void GpibBus::FindLstn(int boardId, const Addr4882_t* addrs, Addr4882_t* results
     std::vector<Addr4882_t> asked;
     for (int i = 0; addrs && i < MaxListEntries && addrs[i] != NOADDR; ++i)
         asked.push_back(addrs[i]);
-    for (std::size_t i = 0; i < asked.size(); ++i)
-        line += (i ? "," : "") + std::to_string(asked[i]);
+    for (std::size_t i = 0; i < asked.size(); ++i) {
+        line += i ? "," : "";
+        line += std::to_string(asked[i]);
+    }
     record(line + " " + std::to_string(limit));
     if (boardId != 0) {
         fail(gpib::ErrNoBoard);

@@ -268,7 +268,8 @@ TEST_F(GpibLayer, ScanOfListenersAt5And17)
     std::string asked;
     for (int a = 1; a <= 30; ++a) {
         addrs[a - 1] = static_cast<Addr4882_t>(a);
-        asked += (a > 1 ? "," : "") + std::to_string(a);
+        asked += a > 1 ? "," : "";
+        asked += std::to_string(a);
     }
     addrs[30] = NOADDR;
     FindLstn(0, addrs, results, 30);

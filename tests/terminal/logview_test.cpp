@@ -82,7 +82,10 @@ std::string rangesOf(const LineSelection& sel)
 {
     std::string out;
     for (const auto& r : sel.ranges())
-        out += "[" + std::to_string(r.first) + "," + std::to_string(r.last) + "]";
+    {
+        out += '[';
+        out += std::to_string(r.first) + "," + std::to_string(r.last) + "]";
+    }
     return out;
 }
 
@@ -122,7 +125,10 @@ std::string rowsOf(std::string_view line, qreal width)
     advances['W'] = 2.0;
     std::string out;
     for (const auto& r : LineWrapper(advances, width).rows(line))
-        out += "[" + std::string(line.substr(r.start, r.length)) + "]";
+    {
+        out += '[';
+        out += std::string(line.substr(r.start, r.length)) + "]";
+    }
     return out;
 }
 
