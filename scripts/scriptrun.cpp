@@ -3,6 +3,7 @@
 #include "script.h"
 
 #include "devices/rs232.h"
+#include "platform/clocalescope.h"
 #include "platform/clock.h"
 #include "platform/errors.h"
 #include "link/gpibexchange.h"
@@ -180,6 +181,8 @@ bool ScriptRun::deviceStep(const std::string& command, const std::string& expect
 std::string format(const char* pattern, auto... values)
 {
     char text[160];
+    // "%.1f" seconds with a point, whatever the user's locale.
+    platform::CLocaleScope c;
     std::snprintf(text, sizeof text, pattern, values...);
     return text;
 }

@@ -1,5 +1,7 @@
 #include "factoryrules.h"
 
+#include "platform/clocalescope.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <clocale>
@@ -10,24 +12,8 @@
 namespace terminal {
 namespace {
 
-// The window's application sets the user's locale, which may write "0,5"; the module
-// reads and writes ".".
-locale_t cLocale()
-{
-    static const locale_t c = ::newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
-    return c;
-}
-
-class CLocaleScope {
-public:
-    CLocaleScope() : old_(::uselocale(cLocale())) {}
-    ~CLocaleScope() { ::uselocale(old_); }
-    CLocaleScope(const CLocaleScope&) = delete;
-    CLocaleScope& operator=(const CLocaleScope&) = delete;
-
-private:
-    locale_t old_;
-};
+using platform::cLocale;
+using platform::CLocaleScope;
 
 std::string twoDigits(int a, int b, int c, char separator)
 {

@@ -8,6 +8,7 @@
 #include "platform/errors.h"
 #include "link/gpibexchange.h"
 #include "link/rs232exchange.h"
+#include "tests/support/commalocale.h"
 #include "tests/support/fakeclock.h"
 #include "tests/support/gpibsimlib.h"
 #include "tests/support/simport.h"
@@ -104,10 +105,14 @@ std::string pausesOf(const std::vector<std::uint32_t>& sleeps)
         while (i + n < sleeps.size() && sleeps[i + n] == sleeps[i])
             ++n;
         const std::string one = std::to_string(sleeps[i]);
-        for (std::size_t k = 0; k < (n >= 3 ? 1 : n); ++k)
-            out += (out.empty() ? "" : " ") + one;
-        if (n >= 3)
-            out += "x" + std::to_string(n);
+        for (std::size_t k = 0; k < (n >= 3 ? 1 : n); ++k) {
+            out += out.empty() ? "" : " ";
+            out += one;
+        }
+        if (n >= 3) {
+            out += 'x';
+            out += std::to_string(n);
+        }
         i += n;
     }
     return out;
@@ -336,6 +341,18 @@ TEST_F(ScriptRunTest, StopBeforeTheFirstLineRunsNoLine)
     const Lines lines = run();
     EXPECT_EQ(lines, (Lines{"0 commands (0 bytes) send in 0.0 seconds.", "0 answers (0 bytes) received."}));
     EXPECT_TRUE(port.module().lines().empty());
+}
+
+TEST_F(ScriptRunTest, TheStatisticsWriteTheSecondsWithAPointInEveryLocale)
+{
+    testsupport::CommaLocale comma;
+    ASSERT_EQ(comma.failure(), "");
+    testsupport::FakeClock clock;
+    platform::ScopedClock useClock(clock);
+    script("SLEEP 260\nSDC\n");
+    sink.onLine = stopAfter(1);
+    EXPECT_EQ(run(), (Lines{"Warning: Ignoring command SDC", "0 commands (0 bytes) send in 0.3 seconds.",
+                            "0 answers (0 bytes) received."}));
 }
 
 TEST_F(ScriptRunTest, AMissingOrEmptyScriptEndsWithoutALine)
