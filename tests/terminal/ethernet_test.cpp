@@ -9,6 +9,7 @@
 #include "platform/ui.h"
 #include "scripts/script.h"
 #include "sim/tcpmodule.h"
+#include "tests/support/fulllistener.h"
 #include "tests/support/manualtimer.h"
 #include "tests/support/simport.h"
 #include "tests/support/windowinput.h"
@@ -249,6 +250,18 @@ TEST_F(EthernetTest, TalkWhileUnansweredSendsOverTheOpenConnectionAndQuitClosesI
     w->windowHandle()->close();
     EXPECT_FALSE(active());
     ASSERT_TRUE(waitFor([&] { return module.openConnections() == 0; }));
+
+    // And a connect still under way: ended, so the link takes a new port again.
+    testsupport::FullListener stuck;
+    ASSERT_TRUE(stuck.full()) << "a connect to a full listener does not stay under way here";
+    const int before = module.connections();
+    open(true, stuck.port());
+    initEthernet();
+    query("ABCD?");
+    w->windowHandle()->close();
+    w->ethernet->init("127.0.0.1", QString::number(module.port()));
+    w->ethernet->talk();
+    EXPECT_TRUE(waitFor([&] { return module.connections() == before + 1; }));
 }
 
 TEST_F(EthernetTest, APeerThatClosesMidAnswerLeavesNothingForTheNextConnection)
