@@ -9,7 +9,8 @@
 #
 # A flow is a function flow_NAME that calls start_session, drives the window, checks,
 # and ends with end_session. Each runs in a subshell of its own with a fresh working
-# folder, module and program; one X server serves them all.
+# folder, module and program; one X server serves the flows of one run. ctest runs each
+# flow as a test of its own, in parallel: Xvfb picks a free display (-displayfd).
 set -euo pipefail
 
 voltdesk=$(realpath "$1")
@@ -41,14 +42,36 @@ fail() {
   exit 1
 }
 
-# wait_for DESCRIPTION COMMAND...: polls COMMAND every 50 ms for up to 20 s.
+# How long one step may take: generous, for a sanitizer build on a loaded machine.
+wait_limit=60
+
+# wait_for DESCRIPTION COMMAND...: polls COMMAND every 50 ms for up to $wait_limit s.
+# COMMAND is run anew each poll, so it must not be a "$(...)" expanded once at the call.
 wait_for() {
-  local what=$1 end=$((SECONDS + 20))
+  local what=$1 end=$((SECONDS + wait_limit))
   shift
   until "$@"; do
     [ "$SECONDS" -le "$end" ] || fail "timed out waiting for $what"
     sleep 0.05
   done
+}
+
+# WINDOW holds the keyboard focus. Until a modal dialog has it, keys go to the main
+# window, which the dialog blocks, and are lost: wait for it before typing.
+has_focus() { [ "$(xdotool getwindowfocus 2>/dev/null)" = "$1" ]; }
+wait_focus() { wait_for "$2 to hold the keyboard focus" has_focus "$1"; }
+# Gives WINDOW the focus, as a click on its title would; true once it holds it.
+focus_on() {
+  xdotool windowfocus "$1" 2>/dev/null || true
+  has_focus "$1"
+}
+
+# No window of the program named NAME (a regular expression) is on screen.
+none_shown() { [ "$(xdotool search --onlyvisible --all --pid "$app_pid" --name "$1" 2>/dev/null | wc -l)" -eq 0 ]; }
+
+# The first window of the program named NAME on screen, once it is there.
+shown_window() {
+  timeout "$wait_limit" xdotool search --sync --onlyvisible --all --pid "$app_pid" --name "$1" | head -1
 }
 
 # Real key presses (XTEST) to the focused window, e.g. keys Return, keys alt+t.
@@ -132,10 +155,10 @@ start_session() {
   (cd "$work" && VOLTDESK_SERIALCOMM="$work/serialcomm" QT_QPA_PLATFORM=xcb exec "$voltdesk" "${app_args[@]}") \
     > "$work/voltdesk.out" 2>&1 &
   app_pid=$!
-  window=$(timeout 20 xdotool search --sync --onlyvisible --pid "$app_pid" --name '^Voltdesk v' | head -1) ||
-    fail "the main window did not come up"
-  xdotool windowfocus --sync "$window"
+  window=$(shown_window '^Voltdesk v') && [ -n "$window" ] || fail "the main window did not come up"
+  wait_for "the main window to take the keyboard focus" focus_on "$window"
 }
+
 
 # Closes the main window as the close box does and checks that the program ends well.
 end_session() {
@@ -289,11 +312,12 @@ flow_script_chosen_by_name_without_extension() {
   wait_for "the link to open" holds_port
   click_at 332 314 # "..."
   local dialog
-  dialog=$(timeout 20 xdotool search --sync --onlyvisible --all --pid "$app_pid" --name '^Skript laden$' | head -1) ||
-    fail "the script chooser did not come up"
+  dialog=$(shown_window '^Skript laden$') && [ -n "$dialog" ] || fail "the script chooser did not come up"
+  wait_focus "$dialog" "the script chooser"
   type_text "volts"
   keys Return
-  wait_for "the chooser to close" test "$(xdotool search --onlyvisible --name '^Skript laden$' 2>/dev/null | wc -l)" -eq 0
+  wait_for "the chooser to close" none_shown '^Skript laden$'
+  # Only clicks from here: with no window manager, nothing gives the main window the focus back.
   click_at 72 346 # Run Script
   wait_for "two script lines" received_at_least 2
   click_at 176 346 # Stop Script
@@ -347,16 +371,16 @@ flow_factory_arc_ok() {
   wait_for "the link to open" holds_port
   click_at 552 355 # Factory...
   local dialog
-  dialog=$(timeout 20 xdotool search --sync --onlyvisible --all --pid "$app_pid" --name '^frmFactory$' | head -1) ||
-    fail "the factory dialog did not come up"
+  dialog=$(shown_window '^frmFactory$') && [ -n "$dialog" ] || fail "the factory dialog did not come up"
   wait_for "the factory query" received ":CONF:ARC:CONT?;NUM?;TIME?;WAIT?;RAMP?;:SYS:KAVO:ISET?"
+  wait_focus "$dialog" "the factory dialog"
   xdotool mousemove --window "$dialog" --sync 314 125 click 1 # the arc time's up arrow: 0.5 -> 2
   xdotool mousemove --window "$dialog" --sync 210 90 click 1  # into the arc number box
   keys Up                                                     # 3 -> 4
   xdotool mousemove --window "$dialog" --sync 285 260 click 1 # Arc Ok
   wait_for "the arc settings" received ":CONF:ARC:CONT?;NUM?;TIME?;WAIT?;RAMP?;:SYS:KAVO:ISET?" \
     ":CONF:ARC:NUM 4" ":CONF:ARC:TIME 2" ":CONF:INTER LOCAL"
-  wait_for "the dialog to close" test "$(xdotool search --onlyvisible --name '^frmFactory$' 2>/dev/null | wc -l)" -eq 0
+  wait_for "the dialog to close" none_shown '^frmFactory$'
   end_session
 }
 
