@@ -159,7 +159,6 @@ start_session() {
   wait_for "the main window to take the keyboard focus" focus_on "$window"
 }
 
-
 # Closes the main window as the close box does and checks that the program ends well.
 end_session() {
   "$wmclose" "$window"
