@@ -45,14 +45,12 @@ protected:
 
     void useLibrary(const std::string& path)
     {
-        library_.reset(); // restores the variable before it is set anew
-        library_ = std::make_unique<ScopedEnv>(LibraryVariable, path);
+        library_.set(path);
     }
     // The full simulated library with these listeners, its record cleared.
     SimLibrary& useSimulation(const std::string& listeners, const std::string& path = GPIBSIM_LIBRARY)
     {
-        listeners_.reset();
-        listeners_ = std::make_unique<ScopedEnv>(ListenerVariable, listeners);
+        listeners_.set(listeners);
         useLibrary(path);
         sim_.reset();
         sim_ = std::make_unique<SimLibrary>(path);
@@ -68,8 +66,8 @@ protected:
     }
 
     TempDir dir_;
-    std::unique_ptr<ScopedEnv> library_;
-    std::unique_ptr<ScopedEnv> listeners_;
+    ScopedEnv library_{LibraryVariable};
+    ScopedEnv listeners_{ListenerVariable};
     std::unique_ptr<SimLibrary> sim_;
 };
 

@@ -6,8 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <fcntl.h>
 #include <string>
+#include <sys/ioctl.h>
 #include <thread>
+#include <unistd.h>
 
 using testsupport::SimPort;
 
@@ -57,12 +60,22 @@ TEST_F(Rs232Test, OpensOnlyAtTheThreeRatesAndLeavesThePortFreeOtherwise)
 
 TEST_F(Rs232Test, OpenIsExclusiveUntilTheHolderIsDeleted)
 {
+    // The terminal's exclusive flag keeps other programs out; root's opens below pass it.
+    const int tty = ::open(port.module().devicePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(tty, 0);
+    auto exclusive = [tty] {
+        int on = -1;
+        return ::ioctl(tty, TIOCGEXCL, &on) == 0 ? on : -1;
+    };
     bool first = false, second = true;
     auto holder = std::make_unique<CRS232>(7, 9600, first);
     ASSERT_TRUE(first);
+    EXPECT_EQ(exclusive(), 1);
     CRS232 other(7, 9600, second);
     EXPECT_FALSE(second);
     holder.reset();
+    EXPECT_EQ(exclusive(), 0);
+    ::close(tty);
     CRS232 again(7, 9600, second);
     EXPECT_TRUE(second);
 }

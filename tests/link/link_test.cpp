@@ -12,7 +12,10 @@
 
 #include <atomic>
 #include <chrono>
+#include <fstream>
+#include <sys/syscall.h>
 #include <thread>
+#include <unistd.h>
 
 using links::Link;
 using links::LinkKind;
@@ -28,15 +31,24 @@ TEST(LinkTest, APortInUseByAnExchangeIsReleasedOnlyWhenTheExchangeEnds)
     ASSERT_TRUE(opened);
 
     std::atomic<bool> released{false};
+    std::atomic<pid_t> quitter{0};
+    // The kernel's word that the quitting thread sleeps on a lock (not merely late).
+    auto quitterWaits = [&] {
+        std::ifstream call("/proc/self/task/" + std::to_string(quitter.load()) + "/syscall");
+        long number = -1;
+        return quitter.load() != 0 && (call >> number) && number == SYS_futex;
+    };
     std::thread quit;
     {
         auto exchange = link.exchange();
         CRS232* port = exchange.port();
         quit = std::thread([&] {
+            quitter = ::gettid();
             link.releasePort();
             released = true;
         });
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        for (int i = 0; i < 10000 && !released && !quitterWaits(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         EXPECT_FALSE(released);
         EXPECT_TRUE(port->IsOpen());
         EXPECT_TRUE(port->Write(3, "X\r\n"));

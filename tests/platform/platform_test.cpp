@@ -121,10 +121,17 @@ TEST(Timer, AnIntervalOfZeroNeverTicks)
     ASSERT_TRUE(QTest::qWaitFor([&] { return ticks >= 2; }, 5000));
     t->setInterval(0);
     const int before = ticks;
-    QTest::qWait(50);
+    // A 1 ms timer started after it paces the wait: by its ticks a timer still
+    // running, at 1 ms or at every pass, has ticked too.
+    std::unique_ptr<platform::Timer> pace = platform::makeTimer();
+    int beats = 0;
+    pace->OnTimer = [&] { ++beats; };
+    pace->setInterval(1);
+    pace->setEnabled(true);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return beats >= 2; }, 5000));
     EXPECT_EQ(ticks, before);
     t->setEnabled(false);
     t->setEnabled(true);
-    QTest::qWait(50);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return beats >= 4; }, 5000));
     EXPECT_EQ(ticks, before);
 }

@@ -70,30 +70,7 @@ TEST(ProgramFileName, DropsExeAndTakesLowerCase)
     EXPECT_EQ(programFileName("/Opt/Tools/Burnport.exe"), "/Opt/Tools/burnport");
 }
 
-// Sets or removes an environment variable for a test's lifetime.
-class EnvVar {
-public:
-    explicit EnvVar(const char* name) : name_(name)
-    {
-        if (const char* v = std::getenv(name))
-            old_ = v;
-    }
-    ~EnvVar()
-    {
-        if (old_)
-            ::setenv(name_, old_->c_str(), 1);
-        else
-            ::unsetenv(name_);
-    }
-    EnvVar(const EnvVar&) = delete;
-    EnvVar& operator=(const EnvVar&) = delete;
-    void set(const std::string& value) { ::setenv(name_, value.c_str(), 1); }
-    void unset() { ::unsetenv(name_); }
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
+using EnvVar = testsupport::ScopedEnv;
 
 struct ProgramSearch : ::testing::Test {
     testsupport::TempDir a;

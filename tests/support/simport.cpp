@@ -24,13 +24,27 @@ TempDir::~TempDir()
     std::filesystem::remove_all(path_, ec);
 }
 
-ScopedEnv::ScopedEnv(const char* name, const std::string& value) : name_(name)
+ScopedEnv::ScopedEnv(const char* name) : name_(name)
 {
     if (const char* old = std::getenv(name)) {
         had_ = true;
         old_ = old;
     }
-    ::setenv(name, value.c_str(), 1);
+}
+
+ScopedEnv::ScopedEnv(const char* name, const std::string& value) : ScopedEnv(name)
+{
+    set(value);
+}
+
+void ScopedEnv::set(const std::string& value)
+{
+    ::setenv(name_.c_str(), value.c_str(), 1);
+}
+
+void ScopedEnv::unset()
+{
+    ::unsetenv(name_.c_str());
 }
 
 ScopedEnv::~ScopedEnv()

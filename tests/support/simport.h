@@ -22,12 +22,17 @@ private:
     std::string path_;
 };
 
+// An environment variable as the test wants it, and as it was found once the guard goes:
+// change it through set()/unset(), never by a second guard that outlives the first.
 class ScopedEnv {
 public:
+    explicit ScopedEnv(const char* name);
     ScopedEnv(const char* name, const std::string& value);
     ~ScopedEnv();
     ScopedEnv(const ScopedEnv&) = delete;
     ScopedEnv& operator=(const ScopedEnv&) = delete;
+    void set(const std::string& value);
+    void unset();
 
 private:
     std::string name_;

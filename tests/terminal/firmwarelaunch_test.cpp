@@ -287,7 +287,10 @@ TEST_F(FirmwareUpdateButton, BothChoosersOfferTheLastNameEachWithItsOwnFilterAnd
 TEST_F(FirmwareUpdateButton, ATerminalProgramStillRunningAfterOneSecondHasStartedTheFlasher)
 {
     auto& f = open();
-    testsupport::FakeClock clock;
+    struct LookedAt : testsupport::FakeClock {
+        std::atomic<int> reads{0};
+        std::uint32_t tickMs() override { return ++reads, FakeClock::tickMs(); }
+    } clock;
     platform::ScopedClock scoped(clock);
     const char* argv[] = {"/bin/sh", "-c", "exec sleep 600", nullptr};
     pid_t terminal = 0;
@@ -296,7 +299,9 @@ TEST_F(FirmwareUpdateButton, ATerminalProgramStillRunningAfterOneSecondHasStarte
         new terminal::FlasherTerminalWatch({true, terminal, "/usr/bin/xterm"}, &f);
 
     clock.advance(999);
-    QTest::qWait(100);
+    // Two looks at 999 ms: a watch done at the first would not look again.
+    const int reads = clock.reads;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return clock.reads >= reads + 2; }, 30000));
     EXPECT_FALSE(watch.isNull());
     clock.advance(1);
     EXPECT_TRUE(QTest::qWaitFor([&] { return watch.isNull(); }, 30000));

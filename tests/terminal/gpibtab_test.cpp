@@ -33,7 +33,7 @@ namespace {
 
 struct GpibTabTest : ::testing::Test {
     ScopedEnv listeners{"VOLTDESK_GPIB_SIM", "5,17"};
-    std::unique_ptr<ScopedEnv> library = std::make_unique<ScopedEnv>("VOLTDESK_GPIB_LIBRARY", GPIBSIM_LIBRARY);
+    ScopedEnv library{"VOLTDESK_GPIB_LIBRARY", GPIBSIM_LIBRARY};
     testsupport::FakeClock clock;
     platform::ScopedClock useClock{clock};
     std::vector<QString> messages;
@@ -61,7 +61,8 @@ struct GpibTabTest : ::testing::Test {
         platform::ui::setMessageHandler({});
     }
 
-    void noLibrary() { library = std::make_unique<ScopedEnv>("VOLTDESK_GPIB_LIBRARY", "/nonexistent/libgpib.so"); }
+    // Named but missing: an unset variable would let the system's library in.
+    void noLibrary() { library.set("/nonexistent/libgpib.so"); }
 
     // Input as the window system delivers it.
     void press(Qt::Key key, Qt::KeyboardModifiers mods = Qt::NoModifier)

@@ -373,7 +373,10 @@ TEST_F(ScriptWindowTest, QuitDuringARunWaitsForItsStatisticsBeforeTheConnectionC
     EXPECT_FALSE(w->btnTest->isEnabled());
     EXPECT_TRUE(w->btnInit->isEnabled());
     const qsizetype after = w->txtLog->lineCount();
-    QTest::qWait(100);
+    // The worker is gone; what it left queued for the window arrives before this.
+    bool drained = false;
+    QMetaObject::invokeMethod(w.get(), [&] { drained = true; }, Qt::QueuedConnection);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return drained; }, WaitMs));
     EXPECT_EQ(w->txtLog->lineCount(), after);
 }
 

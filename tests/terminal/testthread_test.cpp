@@ -109,7 +109,7 @@ TEST_F(TestThreadTest, FinishingARunFromABusyGuiThreadCannotDeadlock)
     // the GUI thread, which does not look at its events before it asks for the end.
     script("SDC\n");
     TestThread t(false, settings, link, &log);
-    QTest::qWait(20);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return log.lineCount() > 0; }, 30000));
     t.finishRun();
     EXPECT_TRUE(t.isFinished());
     EXPECT_TRUE(StopScript);
@@ -124,8 +124,7 @@ TEST_F(TestThreadTest, ASuspendedWorkerWaitsForItsStart)
 {
     script("STOP\n");
     TestThread t(true, settings, link, &log);
-    QTest::qWait(50);
-    EXPECT_EQ(log.lineCount(), 0);
+    EXPECT_FALSE(t.isRunning());
     t.start();
     ASSERT_TRUE(waitUntilDone(t));
     EXPECT_EQ(log.lineCount(), 3);
