@@ -31,6 +31,9 @@ public:
         map_ = dir_.file("serialcomm");
         env_ = std::make_unique<testsupport::ScopedEnv>("VOLTDESK_SERIALCOMM", map_);
         platform::appendSerialMapEntry(map_, {name, "COM8"});
+        // Also under the longest name taken and one character more.
+        for (std::size_t n : {251, 252})
+            platform::appendSerialMapEntry(map_, {name, std::string(n, 'L')});
     }
     ~RawPty() { ::close(master_); }
 
@@ -149,6 +152,14 @@ TEST_F(RawPortTest, AVanishedPortFailsTheReads)
     EXPECT_FALSE(sendEchoed(h, "X")); // at once, not after a million polls
 }
 
+TEST_F(RawPortTest, NamesOfUpTo251CharactersAreOpened)
+{
+    platform::serial::closePort(h);
+    EXPECT_EQ(openPort(std::string(252, 'L')), -1);
+    h = openPort(std::string(251, 'L'));
+    EXPECT_NE(h, -1);
+}
+
 TEST_F(RawPortTest, ThePortIsHeldExclusively)
 {
     EXPECT_EQ(openPort("COM8"), -1);
@@ -160,13 +171,13 @@ TEST(SerialRoutines, MissingHandlesFailWithoutASystemCall)
     for (Handle h : {Handle{0}, Handle{-1}}) {
         std::uint32_t got = 3;
         EXPECT_FALSE(writeBytes(h, 1, "x"));
+        EXPECT_FALSE(setBaudRate(h, 9600));
         EXPECT_FALSE(readAvailable(h, got, 4, buf));
         EXPECT_EQ(got, 0u);
         got = 3;
         EXPECT_FALSE(readExact(h, 4, got, 4, buf));
         EXPECT_EQ(got, 0u);
     }
-    EXPECT_EQ(openPort(std::string(252, 'C')), -1);
 }
 
 namespace {
@@ -244,22 +255,7 @@ TEST_F(EchoTest, BurstFormWritesTheWholeLineThenChecksTheEcho)
     EXPECT_TRUE(sendRecord(h, "S1130000\r\n"));
     EXPECT_EQ(clock.sleeps(), std::vector<std::uint32_t>{1});
     EXPECT_EQ(clock.yields(), 0u);
-    EXPECT_GT(MinCount, 0);
-    EXPECT_LE(MinCount, 500000);
-
-    // A late echo: the adapter holds each byte 20 ms, so polls are spent on the tail.
-    sim::SerialFaults slow;
-    slow.pacedBaud = 115200;
-    slow.adapterLatencyMs = 20;
-    port.module().setFaults(slow);
-    port.module().settle(false);
-    MinCount = 500000;
-    bool ok = sendRecord(h, "S1130000\r\n");
-    if (ok) {
-        EXPECT_LT(MinCount, 500000);
-    } else {
-        EXPECT_EQ(MinCount, 500000); // a machine too fast for the budget: then it failed cleanly
-    }
+    EXPECT_EQ(receivedSettled(), "S1130000\r\n");
 }
 
 TEST_F(EchoTest, BurstFormFailsOnAWrongOrMissingEchoAndKeepsMinCount)
@@ -279,6 +275,4 @@ TEST_F(EchoTest, BurstFormFailsOnAWrongOrMissingEchoAndKeepsMinCount)
     EXPECT_FALSE(sendRecord(h, "S9030000FC\r\n"));
     EXPECT_EQ(MinCount, 500000);
     EXPECT_EQ(receivedSettled(), "S9030000FC\r\n");
-
-    EXPECT_FALSE(sendRecord(h, std::string(256, 'S'))); // beyond the 256-byte echo buffer
 }
