@@ -38,8 +38,15 @@ std::string pauses(std::vector<std::uint32_t> sleeps)
         while (j < sleeps.size() && sleeps[j] == sleeps[i])
             ++j;
         const std::size_t n = j - i;
-        for (std::size_t k = 0; k < (n > 4 ? 1 : n); ++k)
-            out += (out.empty() ? "" : " ") + std::to_string(sleeps[i]) + (n > 4 ? "x" + std::to_string(n) : "");
+        for (std::size_t k = 0; k < (n > 4 ? 1 : n); ++k) {
+            if (!out.empty())
+                out += ' ';
+            out += std::to_string(sleeps[i]);
+            if (n > 4) {
+                out += 'x';
+                out += std::to_string(n);
+            }
+        }
     }
     return out;
 }
