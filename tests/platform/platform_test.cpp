@@ -113,21 +113,22 @@ TEST(Timer, OnlyARealChangeOfEnabledOrIntervalStartsOrStopsTheWait)
 // An interval of 0 must not spin: the timer is then idle, also when it was running.
 TEST(Timer, AnIntervalOfZeroNeverTicks)
 {
-    std::unique_ptr<platform::Timer> t = platform::makeTimer();
+    const auto running = [](int& ticks) {
+        std::unique_ptr<platform::Timer> t = platform::makeTimer();
+        t->OnTimer = [&ticks] { ++ticks; };
+        t->setInterval(1);
+        t->setEnabled(true);
+        return t;
+    };
     int ticks = 0;
-    t->OnTimer = [&] { ++ticks; };
-    t->setInterval(1);
-    t->setEnabled(true);
+    std::unique_ptr<platform::Timer> t = running(ticks);
     ASSERT_TRUE(QTest::qWaitFor([&] { return ticks >= 2; }, 5000));
     t->setInterval(0);
     const int before = ticks;
     // A 1 ms timer started after it paces the wait: by its ticks a timer still
     // running, at 1 ms or at every pass, has ticked too.
-    std::unique_ptr<platform::Timer> pace = platform::makeTimer();
     int beats = 0;
-    pace->OnTimer = [&] { ++beats; };
-    pace->setInterval(1);
-    pace->setEnabled(true);
+    std::unique_ptr<platform::Timer> pace = running(beats);
     ASSERT_TRUE(QTest::qWaitFor([&] { return beats >= 2; }, 5000));
     EXPECT_EQ(ticks, before);
     t->setEnabled(false);
