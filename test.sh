@@ -35,7 +35,8 @@ TSAN_OPTIONS=halt_on_error=1 run_suite build-tsan "thread" -DVOLTDESK_BUILD_GUI=
 
 # libFuzzer, a minute each: the flasher's argument walk and HEX line reader, the script
 # loader and the answer check, the factory answer, the serial-port map and history.txt
-# readers; committed seed corpora (tests/*/fuzz/corpus-NAME) are read too.
+# readers; committed seed corpora (tests/*/fuzz/corpus-NAME) are read too. An input that
+# takes more than 10 s fails the run at once, so that a hang shows itself.
 run_fuzz() {
   local targets=(arguments_fuzz hexline_fuzz loadscript_fuzz checkanswer_fuzz factory_fuzz serialmap_fuzz history_fuzz)
   cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
@@ -43,7 +44,7 @@ run_fuzz() {
   cmake --build build-fuzz -j"$jobs" --target "${targets[@]}"
   for f in "${targets[@]}"; do
     mkdir -p "build-fuzz/corpus-$f"
-    "build-fuzz/tests/$f" -max_total_time=60 -max_len=20000 -print_final_stats=1 "build-fuzz/corpus-$f" \
+    "build-fuzz/tests/$f" -max_total_time=60 -timeout=10 -max_len=20000 -print_final_stats=1 "build-fuzz/corpus-$f" \
       $(ls -d tests/*/fuzz/"corpus-$f" 2>/dev/null)
   done
 }

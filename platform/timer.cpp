@@ -9,6 +9,9 @@ class QtTimer : public Timer {
 public:
     QtTimer()
     {
+        // The default coarse timer may tick 5 % early and rounds long intervals to
+        // whole seconds; a script's pauses must last as long as written.
+        timer_.setTimerType(Qt::PreciseTimer);
         QObject::connect(&timer_, &QTimer::timeout, [this] { tick(); });
     }
 

@@ -57,6 +57,8 @@ private:
     bool deviceStep(const std::string& command, const std::string& expected);
     void sleepStep(int index, const std::string& command);
     void pause(std::int64_t ms);
+    // Told to finish (the window closes, the port is wanted): nothing more goes out.
+    bool finishing() const { return hurry_.load(); }
     void show(std::string text)
     {
         LogMessage = std::move(text);
@@ -87,6 +89,8 @@ void ScriptRun::loop()
     int index = 0;
     while (!StopScript.load()) {
         pause(link_.commandDelay());
+        if (finishing())
+            return;
         const std::string command = ScriptCommands[static_cast<std::size_t>(index)];
         const std::string expected = ScriptAnswers[static_cast<std::size_t>(index)];
         if (command == "SDC") {
@@ -148,6 +152,11 @@ bool ScriptRun::deviceStep(const std::string& command, const std::string& expect
             sent = links::GpibTalk(exchange.gpibDevice(), written, false);
             if (sent && !expected.empty()) {
                 pause(link_.commandDelay());
+                if (finishing()) {
+                    LogMessage = line + " sent.";
+                    ++counters_.commands;
+                    return true;
+                }
                 answer = links::GpibListen(exchange.gpibDevice()).text;
             }
         }

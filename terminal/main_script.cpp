@@ -29,8 +29,11 @@ TfrmMain::~TfrmMain()
 void TfrmMain::btnTestClick(QObject*)
 {
     const int delay = platform::StrToInt(txtDelay->text());
-    // Never two runs at once: one under way ends first and logs its statistics.
+    // Never two runs at once: one under way ends first and logs its statistics. A walk
+    // ends too unless it is this tab's own, which goes on with the new table.
     FinishScriptWorker();
+    if (linkKind() != links::LinkKind::Ethernet && ethernet->EthernetScriptActive)
+        ethernet->stopScriptWalk();
     ActiveLink.setCommandDelay(delay);
     StopScript = false;
     const QByteArray fileName = QFile::encodeName(txtFilename->text());

@@ -46,8 +46,9 @@ void TestThread::finishRun()
 {
     if (!isRunning())
         return;
-    StopScript = true;
+    // Hurry first: a worker that sees the stop ends its pause without the next line.
     hurry_ = true;
+    StopScript = true;
     // The worker's synchronous calls are events for this object on the GUI thread:
     // they are delivered here, and nothing else is.
     while (!wait(QDeadlineTimer(FinishPollMs)))

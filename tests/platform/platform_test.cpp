@@ -10,6 +10,9 @@
 
 #include <sys/prctl.h>
 
+#include <algorithm>
+#include <chrono>
+
 #include <string>
 #include <vector>
 
@@ -135,4 +138,29 @@ TEST(Timer, AnIntervalOfZeroNeverTicks)
     t->setEnabled(true);
     ASSERT_TRUE(QTest::qWaitFor([&] { return beats >= 4; }, 5000));
     EXPECT_EQ(ticks, before);
+}
+
+// A busy machine may deliver a tick late, never early. Timers started at many points
+// of a second: the default timer's rounding would bring some of them in early.
+TEST(Timer, ATickNeverComesEarly)
+{
+    using namespace std::chrono_literals;
+    using Clock = std::chrono::steady_clock;
+    constexpr std::size_t n = 12;
+    std::vector<std::unique_ptr<platform::Timer>> timers;
+    std::vector<Clock::time_point> started(n), ticked(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        timers.push_back(platform::makeTimer());
+        timers[i]->OnTimer = [&ticked, i] {
+            if (ticked[i] == Clock::time_point{})
+                ticked[i] = Clock::now();
+        };
+        timers[i]->setInterval(500);
+        started[i] = Clock::now();
+        timers[i]->setEnabled(true);
+        QTest::qWait(37);
+    }
+    ASSERT_TRUE(QTest::qWaitFor([&] { return std::ranges::count(ticked, Clock::time_point{}) == 0; }, 60000));
+    for (std::size_t i = 0; i < n; ++i)
+        EXPECT_GE(ticked[i] - started[i], 499ms) << "timer " << i;
 }

@@ -439,6 +439,29 @@ TEST_F(ScriptRunTest, WaitingForTheRunCutsALongPauseShort)
     EXPECT_LT(std::accumulate(slept.begin(), slept.end(), 0u), 600000u);
 }
 
+// Told to finish (Quit, the window closing) in the delay before the second line: the
+// line after the pause never goes out.
+TEST_F(ScriptRunTest, FinishingInTheDelayBeforeALineSendsNothingMore)
+{
+    openPort();
+    testsupport::FakeClock clock;
+    platform::ScopedClock useClock(clock);
+    testsupport::ScopedFollow follow(clock, port.module());
+    link.setCommandDelay(3000);
+    script("VOLT 1\nVOLT 2\nVOLT 3\n");
+    clock.onSleep([&](std::uint32_t ms) {
+        if (ms == 100 && sink.lines() == Lines{"VOLT 1 sent."}) {
+            hurry = true;
+            StopScript = true;
+        }
+    });
+    const Lines lines = run();
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0], "VOLT 1 sent.");
+    expectStatistics(lines, "1 commands \\(6 bytes\\)", "0 answers (0 bytes) received.");
+    EXPECT_EQ(port.module().lines(), Lines{"VOLT 1"});
+}
+
 TEST_F(ScriptRunTest, AnInteractiveQueryDuringARunNeverTakesTheWorkersAnswer)
 {
     openPort();
@@ -668,6 +691,26 @@ TEST_F(GpibRunTest, EachLineKeepsItsPauseScheduleBesideTheDriverCalls)
         takeCalls();
         EXPECT_EQ(timeline, c.timeline);
     }
+}
+
+// Told to finish in the delay before the read: the device is not addressed again.
+TEST_F(GpibRunTest, FinishingInTheDelayBeforeTheReadReadsNothing)
+{
+    testsupport::FakeClock clock;
+    platform::ScopedClock useClock(clock);
+    link.setCommandDelay(40);
+    script("VOLT?\t5.*\n");
+    clock.onSleep([&](std::uint32_t) {
+        if (sim->calls().back().starts_with("ibwrt")) {
+            hurry = true;
+            StopScript = true;
+        }
+    });
+    const Lines lines = run();
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0], "VOLT? sent.");
+    expectStatistics(lines, "1 commands \\(5 bytes\\)", "0 answers (0 bytes) received.");
+    EXPECT_EQ(sim->calls().back(), "ibwrt " + ud + " \"VOLT?\" 5");
 }
 
 TEST_F(GpibRunTest, SdcClearsTheDeviceAndCountsAsACommand)

@@ -671,3 +671,20 @@ TEST_F(EthernetScriptWindowTest, RunScriptConnectsAndWalksTheScriptUntilStopScri
     for (const QString& line : lines())
         EXPECT_EQ(line, "*IDN?\t" + Id);
 }
+
+// A walk without a link (Init, Quit, Stop Script, Run Script) and then a worker on the
+// RS-232 tab would share the script table from two threads.
+TEST_F(EthernetScriptWindowTest, RunScriptOnAnotherTabEndsAWalkUnderWay)
+{
+    testsupport::writeFile(cwd.file("script.txt"), "*IDN?\t.*\n");
+    QTest::mouseClick(w->btnQuit, Qt::LeftButton);
+    QTest::mouseClick(w->btnEndTest, Qt::LeftButton);
+    QTest::mouseClick(w->btnTest, Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w->txtLog->lineCount() >= 1; }, WaitMs));
+    w->tabsInitialization->setCurrentIndex(TfrmMain::TabRs232);
+    QTest::mouseClick(w->btnTest, Qt::LeftButton);
+    EXPECT_FALSE(w->ethernet->EthernetScriptActive);
+    EXPECT_FALSE(w->ethernet->sock->Active());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !w->ScriptWorkerRunning(); }, WaitMs));
+    EXPECT_EQ(lines().back(), "0 answers (0 bytes) received.");
+}
