@@ -469,8 +469,9 @@ TEST_F(EthernetTest, AFailedAnswerHaltsTheWalkAndTheNextRunGoesOnWithTheNextLine
     EXPECT_TRUE(w->ethernet->EthernetScriptActive);
     EXPECT_TRUE(active());
 
-    // The socket is still open: the timer starts at 20 ms.
-    runScript("*IDN?\tWRONG\nABCD?\tABCD\n");
+    // The socket is still open: Run Script starts the timer at 20 ms on it.
+    testsupport::writeFile(cwd.file("script.txt"), "*IDN?\tWRONG\nABCD?\tABCD\n");
+    testsupport::click(w->btnTest);
     EXPECT_TRUE(timer->Enabled());
     EXPECT_EQ(timer->Interval(), 20);
     ASSERT_TRUE(timer->fire());
