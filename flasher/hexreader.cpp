@@ -37,8 +37,10 @@ bool HexLineReader::next(std::string& piece)
         }
         piece.push_back(static_cast<char>(c));
     }
-    if (std::ferror(file_))
+    if (std::ferror(file_)) {
+        failed_ = true; // a piece cut short by the error is not sent
         return false;
+    }
     if (!ended && piece.empty())
         return false; // end of file
     // The line is text: a NUL byte ends it.

@@ -17,9 +17,12 @@ public:
     // CR), cut at a NUL byte.
     // False at the end of the file or on a read error.
     bool next(std::string& piece);
+    // The last false was a read error, not the end of the file.
+    bool failed() const { return failed_; }
 
 private:
     std::FILE* file_;
+    bool failed_ = false;
     std::uint64_t emptyLines_ = 0; // from a run of CRs without an LF
 };
 

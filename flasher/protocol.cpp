@@ -241,7 +241,7 @@ private:
                 // The module never took this line; for the end record too, so the
                 // end-record grace does not apply.
                 if (sentAgain == LineRepeatLimit)
-                    return transferFailedExit();
+                    return transferFailedExit(lastReply_);
                 ++sentAgain;
                 if (lastReply_ == LineRepeat) {
                     con_.writeLine("Repeating S19 Record...");
@@ -250,6 +250,10 @@ private:
                 }
             }
         }
+        // The reads end on a read error too (a stick pulled mid-run); only the end of
+        // the file means the whole firmware went out.
+        if (reader_.failed())
+            return transferFailedExit("The HEX file could not be read.");
         std::uint32_t seconds = (platform::timeGetTime() - start_) / 1000;
         con_.writeLine(format("Transfer completed in %u seconds with %d retries.", seconds, retries));
         closeHex();
@@ -300,15 +304,16 @@ private:
             closeHex();
             return postFlash();
         }
-        return transferFailedExit();
+        return transferFailedExit(lastReply_);
     }
 
-    int transferFailedExit()
+    // detail: the last reply, or why the transfer could not go on.
+    int transferFailedExit(const std::string& detail)
     {
         closeHex();
         closePort();
         con_.writeLine("Error: While transfering HEX file!\n");
-        con_.writeLine(lastReply_);
+        con_.writeLine(detail);
         con_.waitForEnter();
         releasePeriod();
         return ExitTransferFailed;

@@ -31,9 +31,11 @@ bool isRealUart(const fs::path& dev)
     return type >> t && t != 0;
 }
 
+// A plain number only: "COM01" is no spelling of COM1, and a fallback for it would
+// open /dev/ttyS0 while the map gives COM1 to another device.
 std::optional<int> comNumberOf(std::string_view name)
 {
-    if (name.size() < 4 || name.substr(0, 3) != "COM")
+    if (name.size() < 4 || name.substr(0, 3) != "COM" || name[3] == '0')
         return std::nullopt;
     int n = 0;
     for (char c : name.substr(3)) {

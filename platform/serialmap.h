@@ -28,7 +28,8 @@ std::vector<SerialPortEntry> serialPortMap();
 std::vector<SerialPortEntry> scanSerialDevices();
 
 // Device for a port name ("COM3"); a name the map lacks falls back to /dev/ttyS<n-1>,
-// and a name that is no COM name at all gives "" (nothing to open).
+// and a name that is not "COM" with a plain number ("COM03", "COMabc") gives ""
+// (nothing to open).
 std::string comDevicePath(std::string_view portName);
 std::string comDevicePath(int comNumber);
 

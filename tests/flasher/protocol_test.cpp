@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <regex>
 #include <string>
 #include <vector>
@@ -352,6 +353,42 @@ TEST_F(ProtocolTest, TransferFailuresShowTheLastReply)
     Rig noAck(clock, faults([](auto& f) { f.silentFromLine = 3; }));
     EXPECT_EQ(noAck.run({"--file", smallFile()}), 4);
     EXPECT_EQ(noAck.record().hexLines, 3);
+}
+
+// A HEX file on a stick pulled during the run: three lines, then a read error.
+TEST_F(ProtocolTest, AHexFileThatCannotBeReadToItsEndFailsTheTransfer)
+{
+    struct Stick {
+        std::string head;
+        std::size_t pos = 0;
+    } stick{testsupport::readFile(smallFile())};
+    for (int line = 0; line < 3; ++line)
+        stick.pos = stick.head.find('\n', stick.pos) + 1;
+    stick.head.resize(stick.pos + 2); // and "S2" of the fourth line, never sent
+    stick.pos = 0;
+    cookie_io_functions_t pulled{};
+    pulled.read = [](void* cookie, char* buf, std::size_t size) -> ssize_t {
+        auto& s = *static_cast<Stick*>(cookie);
+        if (s.pos == s.head.size()) {
+            errno = EIO;
+            return -1;
+        }
+        const std::size_t n = s.head.copy(buf, size, s.pos);
+        s.pos += n;
+        return static_cast<ssize_t>(n);
+    };
+    Rig rig(clock, {}, true);
+    FlasherOptions options;
+    options.portName = "COM" + std::to_string(rig.com);
+    options.retry = true;
+    Handle port = openPort(options.portName);
+    ASSERT_NE(port, InvalidHandle);
+    testsupport::ScopedFollow follow(clock, rig.port.module());
+    EXPECT_EQ(runUpdate(::fopencookie(&stick, "r", pulled), port, options, rig.console), 4);
+    EXPECT_EQ(rig.record().hexLines, 3);
+    EXPECT_TRUE(rig.record().postFlash.empty());
+    EXPECT_TRUE(rig.console.text.ends_with("Error: While transfering HEX file!\n\nThe HEX file could not be read.\n"))
+        << rig.console.text;
 }
 
 TEST_F(ProtocolTest, AFailureOnTheEndRecordCountsAsDone)

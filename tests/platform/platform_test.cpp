@@ -60,10 +60,12 @@ TEST(SerialMap, ResolvesNamesThroughTheFileAndFallsBackToTtyS)
     EXPECT_EQ(platform::comDevicePath(3), "/dev/ttyUSB7");
     EXPECT_EQ(platform::comDevicePath("COM12"), "/dev/ttyACM2");
     EXPECT_EQ(platform::comDevicePath(4), "/dev/ttyS3");
-    // Names that are no COM port name nothing, never a file in the current folder.
+    // Names that are no COM port name nothing: never a file in the current folder, and
+    // for "COM03" not /dev/ttyS2 while the map gives COM3 to another device.
     EXPECT_EQ(platform::comDevicePath(0), "");
     EXPECT_EQ(platform::comDevicePath(-5), "");
     EXPECT_EQ(platform::comDevicePath("COMabc"), "");
+    EXPECT_EQ(platform::comDevicePath("COM03"), "");
 }
 
 TEST(SerialMap, EntriesAreAppendedAndRemovedByDevice)

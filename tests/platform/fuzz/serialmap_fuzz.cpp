@@ -29,10 +29,10 @@ const std::string& mapFile()
     return path;
 }
 
-// "COM" and decimal digits: the number (capped at 10^12), or -1.
+// "COM" and decimal digits without a leading zero: the number (capped at 10^12), or -1.
 long long comNumber(std::string_view name)
 {
-    if (name.size() < 4 || name.substr(0, 3) != "COM")
+    if (name.size() < 4 || name.substr(0, 3) != "COM" || name[3] == '0')
         return -1;
     long long n = 0;
     for (char c : name.substr(3)) {
