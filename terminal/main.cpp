@@ -237,6 +237,8 @@ void TfrmMain::FormShow(QObject*)
         const QString text = txtCmd->currentText();
         txtCmd->clear();
         txtCmd->addItems(entries);
+        // No row is current until one is chosen, so the first Down shows the oldest entry.
+        txtCmd->setCurrentIndex(-1);
         txtCmd->setEditText(text);
     }
     FillComPortList(this);

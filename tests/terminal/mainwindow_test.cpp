@@ -588,6 +588,31 @@ TEST_F(MainWindowTest, HistoryMovesASentCommandToTheEnd)
     EXPECT_EQ(port.module().lines().back(), "VOLT 5\xB5" "A\xC9");
 }
 
+TEST_F(MainWindowTest, DownRecallsTheOldestLoadedCommandFirst)
+{
+    writeFile(cwd.file("history.txt"), "A?\r\nB?\r\nC?\r\n");
+    auto& f = open();
+    press(Qt::Key_Return); // Init from the COM box
+    ASSERT_EQ(focus(), f.txtCmd);
+    ASSERT_EQ(f.txtCmd->currentText(), "*IDN?");
+    press(Qt::Key_Down);
+    EXPECT_EQ(f.txtCmd->currentText(), "A?");
+    press(Qt::Key_Return);
+    // Talk selects the last entry, the one just sent, so Up goes to the one before.
+    press(Qt::Key_Up);
+    press(Qt::Key_Return);
+    EXPECT_EQ(port.module().lines(), (std::vector<std::string>{"A?", "C?"}));
+
+    // A history of one command is reached too.
+    w->close();
+    writeFile(cwd.file("history.txt"), "B?\r\n");
+    open();
+    press(Qt::Key_Return);
+    press(Qt::Key_Down);
+    press(Qt::Key_Return);
+    EXPECT_EQ(port.module().lines(), (std::vector<std::string>{"A?", "C?", "B?"}));
+}
+
 TEST_F(MainWindowTest, TalkLogsTheAnswerBytesAsLatin1)
 {
     auto& f = open();
