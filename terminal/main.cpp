@@ -189,6 +189,7 @@ void TfrmMain::buildControls()
     enter(txtGpibAddr, &TfrmMain::txtGpibAddrKeyDown);
     enter(txtIpAddr, &TfrmMain::txtIpAddrKeyDown);
     enter(txtTcpPort, &TfrmMain::txtTcpPortKeyDown);
+    keys->ignoreEnter(txtLog);
 }
 
 QString TfrmMain::VersionInfo(const QString& key) const

@@ -481,7 +481,7 @@ TEST_F(MainWindowTest, EnterInEachAddressBoxRunsInitForItsTab)
     EXPECT_EQ(ActiveLink.gpibDevice(), -1);
 }
 
-TEST_F(MainWindowTest, EnterOnAFocusedButtonRunsThatButtonNotQuery)
+TEST_F(MainWindowTest, EnterOnAFocusedButtonRunsThatButtonAndInTheLogNothing)
 {
     writeFile(cwd.file("history.txt"), "");
     auto& f = open();
@@ -492,6 +492,13 @@ TEST_F(MainWindowTest, EnterOnAFocusedButtonRunsThatButtonNotQuery)
     press(Qt::Key_Return);
     EXPECT_EQ(port.module().lines(), std::vector<std::string>{"*IDN?"});
     EXPECT_EQ(focus(), f.btnTalk);
+
+    // A click on a line of the log to copy it: Enter there is the log's own.
+    QTest::mouseClick(window(), Qt::LeftButton, Qt::NoModifier, f.txtLog->viewport()->mapTo(&f, QPoint(20, 4)));
+    ASSERT_EQ(focus(), f.txtLog);
+    press(Qt::Key_Return);
+    press(Qt::Key_Enter, Qt::KeypadModifier);
+    EXPECT_EQ(port.module().lines().size(), 1u);
 
     // Save Log to File: the file, and nothing sent.
     ASSERT_TRUE(tabTo(f.btnSave));
