@@ -10,6 +10,7 @@
 
 #include <QCheckBox>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -142,6 +143,15 @@ void TfrmFactory::showEvent(QShowEvent* event)
     QDialog::showEvent(event);
     if (!event->spontaneous())
         FormShow(this);
+}
+
+void TfrmFactory::keyPressEvent(QKeyEvent* event)
+{
+    // Only an Ok button or the close box closes the form: Escape has no Cancel to click.
+    // The key arrives accepted, so it goes no further.
+    if (event->matches(QKeySequence::Cancel))
+        return;
+    QDialog::keyPressEvent(event);
 }
 
 void TfrmFactory::FormShow(QObject*)

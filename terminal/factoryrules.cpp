@@ -67,9 +67,6 @@ std::string FormatG(double value)
 FactoryFields ParseFactoryAnswer(std::string_view answer)
 {
     FactoryFields f;
-    // An empty answer holds no field at all.
-    if (answer.empty())
-        return f;
     while (f.count < FactoryFieldCount - 1) {
         std::size_t sep = answer.find(FactoryFieldSeparator);
         f.text[f.count++] = std::string(answer.substr(0, sep));

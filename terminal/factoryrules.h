@@ -61,8 +61,9 @@ double ReadReal(const std::string& text);
 // printf's "%G" with "." as the decimal point, whatever the locale.
 std::string FormatG(double value);
 
-// The fields of an answer (cut at its CR LF); count says how many it holds (0 to 6).
-// The sixth keeps any further ";" and text.
+// The fields of an answer (cut at its CR LF); count says how many it holds (1 to 6):
+// even an empty answer holds field 1, the empty text. The sixth keeps any further ";"
+// and text.
 struct FactoryFields {
     int count = 0;
     std::array<std::string, FactoryFieldCount> text;

@@ -38,6 +38,11 @@ void FormKeys::onEnter(QWidget* box, std::function<void(Qt::KeyboardModifiers)> 
     enterBoxes_.push_back({box, std::move(handler)});
 }
 
+void FormKeys::ignoreEnter(QWidget* box)
+{
+    enterBoxes_.push_back({box, {}});
+}
+
 bool FormKeys::eventFilter(QObject* watched, QEvent* event)
 {
     if ((event->type() != QEvent::KeyPress && event->type() != QEvent::Shortcut) || !watched->isWidgetType())
@@ -72,7 +77,8 @@ bool FormKeys::handleKey(QWidget* target, QKeyEvent* key)
         return false;
     for (const EnterBox& e : enterBoxes_) {
         if (e.box && (e.box == target || e.box->isAncestorOf(target))) {
-            e.handler(key->modifiers());
+            if (e.handler)
+                e.handler(key->modifiers());
             return true;
         }
     }

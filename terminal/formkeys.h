@@ -3,8 +3,9 @@
 // system delivers them (to the focus widget; an editable combo box hands them on to its
 // line edit by a direct call, which no filter on the line edit sees):
 // - Enter (Return or keypad Enter) in a box with an Enter handler runs the handler;
-//   on a focused push button it clicks that button; anywhere else it clicks the
-//   default button while that is enabled.
+//   on a focused push button it clicks that button; in a multi-line box it does
+//   nothing (the box takes it itself); anywhere else it clicks the default button
+//   while that is enabled.
 // - Alt with a character never types it: an enabled control's accelerator takes the
 //   chord before it gets here, and a chord that none took does nothing.
 // - A push button's accelerator clicks it at once and leaves the focus where it is
@@ -27,6 +28,8 @@ public:
     // Enter in box, or in a widget inside it, runs handler (given the modifiers held)
     // instead of the default button.
     void onEnter(QWidget* box, std::function<void(Qt::KeyboardModifiers)> handler);
+    // Enter in box does nothing, as in a multi-line text box.
+    void ignoreEnter(QWidget* box);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -189,6 +189,7 @@ void TfrmMain::buildControls()
     enter(txtGpibAddr, &TfrmMain::txtGpibAddrKeyDown);
     enter(txtIpAddr, &TfrmMain::txtIpAddrKeyDown);
     enter(txtTcpPort, &TfrmMain::txtTcpPortKeyDown);
+    keys->ignoreEnter(txtLog);
 }
 
 QString TfrmMain::VersionInfo(const QString& key) const
@@ -237,6 +238,8 @@ void TfrmMain::FormShow(QObject*)
         const QString text = txtCmd->currentText();
         txtCmd->clear();
         txtCmd->addItems(entries);
+        // No row is current until one is chosen, so the first Down shows the oldest entry.
+        txtCmd->setCurrentIndex(-1);
         txtCmd->setEditText(text);
     }
     FillComPortList(this);

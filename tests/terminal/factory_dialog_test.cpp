@@ -507,11 +507,13 @@ TEST_F(FactoryDialogTest, DateTimeOkReadsTheClockAndEndsWithTheFactoryReset)
     EXPECT_EQ(d.txtTime->text(), "23:59:58");
 }
 
-TEST_F(FactoryDialogTest, TheCloseBoxSendsNothingAndTheNextShowStartsClean)
+TEST_F(FactoryDialogTest, EscapeKeepsItOpenTheCloseBoxSendsNothingAndTheNextShowStartsClean)
 {
     TfrmFactory& d = openFactory();
     click(d.chkArcEnabled);
     click(d.udArcTime->upButton());
+    key(Qt::Key_Escape);
+    EXPECT_TRUE(d.isVisible());
     d.windowHandle()->close();
     EXPECT_FALSE(d.isVisible());
     EXPECT_EQ(received(), "");

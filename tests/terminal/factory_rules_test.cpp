@@ -50,7 +50,7 @@ TEST(FactoryAnswer, SplitsIntoAtMostSixFields)
         {"1;3", 2, {"1", "3", "", "", "", ""}},
         {";;;;;", 6, {"", "", "", "", "", ""}},
         {"1;", 2, {"1", "", "", "", "", ""}},
-        {"", 0, {"", "", "", "", "", ""}},
+        {"", 1, {"", "", "", "", "", ""}},
     };
     for (const auto& c : cases) {
         FactoryFields f = ParseFactoryAnswer(c.answer);
@@ -102,7 +102,8 @@ TEST(FactoryAnswer, FillReadsFieldsTheWayAtolAndAtofDo)
 TEST(FactoryAnswer, MissingFieldsLeaveTheirControlsAlone)
 {
     const FactoryValues before{true, 42, "2", "0.05", "20000", true};
-    EXPECT_EQ(filled("", before), before);
+    // Even a bare CR LF holds field 1, the empty text.
+    EXPECT_EQ(filled("", before), (FactoryValues{false, 42, "2", "0.05", "20000", true}));
     EXPECT_EQ(filled("0", before), (FactoryValues{false, 42, "2", "0.05", "20000", true}));
     EXPECT_EQ(filled("0;7;1", before), (FactoryValues{false, 7, "1", "0.05", "20000", true}));
     EXPECT_EQ(filled("0;7;1;2", before), (FactoryValues{false, 7, "1", "2", "20000", true}));

@@ -481,7 +481,7 @@ TEST_F(MainWindowTest, EnterInEachAddressBoxRunsInitForItsTab)
     EXPECT_EQ(ActiveLink.gpibDevice(), -1);
 }
 
-TEST_F(MainWindowTest, EnterOnAFocusedButtonRunsThatButtonNotQuery)
+TEST_F(MainWindowTest, EnterOnAFocusedButtonRunsThatButtonAndInTheLogNothing)
 {
     writeFile(cwd.file("history.txt"), "");
     auto& f = open();
@@ -492,6 +492,13 @@ TEST_F(MainWindowTest, EnterOnAFocusedButtonRunsThatButtonNotQuery)
     press(Qt::Key_Return);
     EXPECT_EQ(port.module().lines(), std::vector<std::string>{"*IDN?"});
     EXPECT_EQ(focus(), f.btnTalk);
+
+    // A click on a line of the log to copy it: Enter there is the log's own.
+    QTest::mouseClick(window(), Qt::LeftButton, Qt::NoModifier, f.txtLog->viewport()->mapTo(&f, QPoint(20, 4)));
+    ASSERT_EQ(focus(), f.txtLog);
+    press(Qt::Key_Return);
+    press(Qt::Key_Enter, Qt::KeypadModifier);
+    EXPECT_EQ(port.module().lines().size(), 1u);
 
     // Save Log to File: the file, and nothing sent.
     ASSERT_TRUE(tabTo(f.btnSave));
@@ -586,6 +593,31 @@ TEST_F(MainWindowTest, HistoryMovesASentCommandToTheEnd)
     EXPECT_EQ(f.txtCmd->currentText(), QString::fromLatin1("VOLT 5\xB5" "A\xC9"));
     click(f.btnTalk);
     EXPECT_EQ(port.module().lines().back(), "VOLT 5\xB5" "A\xC9");
+}
+
+TEST_F(MainWindowTest, DownRecallsTheOldestLoadedCommandFirst)
+{
+    writeFile(cwd.file("history.txt"), "A?\r\nB?\r\nC?\r\n");
+    auto& f = open();
+    press(Qt::Key_Return); // Init from the COM box
+    ASSERT_EQ(focus(), f.txtCmd);
+    ASSERT_EQ(f.txtCmd->currentText(), "*IDN?");
+    press(Qt::Key_Down);
+    EXPECT_EQ(f.txtCmd->currentText(), "A?");
+    press(Qt::Key_Return);
+    // Talk selects the last entry, the one just sent, so Up goes to the one before.
+    press(Qt::Key_Up);
+    press(Qt::Key_Return);
+    EXPECT_EQ(port.module().lines(), (std::vector<std::string>{"A?", "C?"}));
+
+    // A history of one command is reached too.
+    w->close();
+    writeFile(cwd.file("history.txt"), "B?\r\n");
+    open();
+    press(Qt::Key_Return);
+    press(Qt::Key_Down);
+    press(Qt::Key_Return);
+    EXPECT_EQ(port.module().lines(), (std::vector<std::string>{"A?", "C?", "B?"}));
 }
 
 TEST_F(MainWindowTest, TalkLogsTheAnswerBytesAsLatin1)
