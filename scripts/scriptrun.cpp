@@ -56,9 +56,9 @@ private:
     // false: the line failed and the run ends.
     bool deviceStep(const std::string& command, const std::string& expected);
     void sleepStep(int index, const std::string& command);
-    void pause(std::int64_t ms);
-    // Told to finish (the window closes, the port is wanted): nothing more goes out.
-    bool finishing() const { return hurry_.load(); }
+    // false: told to finish (the window closes, the port is wanted), so nothing more
+    // goes out.
+    bool pause(std::int64_t ms);
     void show(std::string text)
     {
         LogMessage = std::move(text);
@@ -74,7 +74,7 @@ private:
     std::string LogMessage;
 };
 
-void ScriptRun::pause(std::int64_t ms)
+bool ScriptRun::pause(std::int64_t ms)
 {
     // A negative time waits nothing.
     while (ms > 0 && !hurry_.load()) {
@@ -82,14 +82,14 @@ void ScriptRun::pause(std::int64_t ms)
         platform::Sleep(slice);
         ms -= slice;
     }
+    return !hurry_.load();
 }
 
 void ScriptRun::loop()
 {
     int index = 0;
     while (!StopScript.load()) {
-        pause(link_.commandDelay());
-        if (finishing())
+        if (!pause(link_.commandDelay()))
             return;
         const std::string command = ScriptCommands[static_cast<std::size_t>(index)];
         const std::string expected = ScriptAnswers[static_cast<std::size_t>(index)];
@@ -151,8 +151,7 @@ bool ScriptRun::deviceStep(const std::string& command, const std::string& expect
         } else if (gpib) {
             sent = links::GpibTalk(exchange.gpibDevice(), written, false);
             if (sent && !expected.empty()) {
-                pause(link_.commandDelay());
-                if (finishing()) {
+                if (!pause(link_.commandDelay())) {
                     LogMessage = line + " sent.";
                     ++counters_.commands;
                     return true;

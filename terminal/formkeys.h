@@ -3,9 +3,9 @@
 // system delivers them (to the focus widget; an editable combo box hands them on to its
 // line edit by a direct call, which no filter on the line edit sees):
 // - Enter (Return or keypad Enter) in a box with an Enter handler runs the handler;
-//   on a focused push button it clicks that button; in a multi-line box it does
-//   nothing (the box takes it itself); anywhere else it clicks the default button
-//   while that is enabled.
+//   on a focused push button it clicks that button; in a box that takes Enter itself
+//   (ignoreEnter, such as the multi-line log) it does nothing; anywhere else it clicks
+//   the default button while that is enabled.
 // - Alt with a character never types it: an enabled control's accelerator takes the
 //   chord before it gets here, and a chord that none took does nothing.
 // - A push button's accelerator clicks it at once and leaves the focus where it is

@@ -355,36 +355,32 @@ TEST_F(ProtocolTest, TransferFailuresShowTheLastReply)
     EXPECT_EQ(noAck.record().hexLines, 3);
 }
 
-// A HEX file on a stick pulled during the run: three lines, then a read error.
+// A HEX file on a stick pulled during the run: three lines and "S2" of the fourth,
+// then a read error.
 TEST_F(ProtocolTest, AHexFileThatCannotBeReadToItsEndFailsTheTransfer)
 {
-    struct Stick {
-        std::string head;
-        std::size_t pos = 0;
-    } stick{testsupport::readFile(smallFile())};
+    std::string head = testsupport::readFile(smallFile());
+    std::size_t end = 0;
     for (int line = 0; line < 3; ++line)
-        stick.pos = stick.head.find('\n', stick.pos) + 1;
-    stick.head.resize(stick.pos + 2); // and "S2" of the fourth line, never sent
-    stick.pos = 0;
+        end = head.find('\n', end) + 1;
+    head.resize(end + 2);
     cookie_io_functions_t pulled{};
     pulled.read = [](void* cookie, char* buf, std::size_t size) -> ssize_t {
-        auto& s = *static_cast<Stick*>(cookie);
-        if (s.pos == s.head.size()) {
+        auto& rest = *static_cast<std::string*>(cookie);
+        if (rest.empty()) {
             errno = EIO;
             return -1;
         }
-        const std::size_t n = s.head.copy(buf, size, s.pos);
-        s.pos += n;
+        const std::size_t n = rest.copy(buf, size);
+        rest.erase(0, n);
         return static_cast<ssize_t>(n);
     };
     Rig rig(clock, {}, true);
     FlasherOptions options;
     options.portName = "COM" + std::to_string(rig.com);
     options.retry = true;
-    Handle port = openPort(options.portName);
-    ASSERT_NE(port, InvalidHandle);
     testsupport::ScopedFollow follow(clock, rig.port.module());
-    EXPECT_EQ(runUpdate(::fopencookie(&stick, "r", pulled), port, options, rig.console), 4);
+    EXPECT_EQ(runUpdate(::fopencookie(&head, "r", pulled), openPort(options.portName), options, rig.console), 4);
     EXPECT_EQ(rig.record().hexLines, 3);
     EXPECT_TRUE(rig.record().postFlash.empty());
     EXPECT_TRUE(rig.console.text.ends_with("Error: While transfering HEX file!\n\nThe HEX file could not be read.\n"))

@@ -146,23 +146,18 @@ TEST(Timer, AnIntervalOfZeroNeverTicks)
 // of a second: the default timer's rounding would bring some of them in early.
 TEST(Timer, ATickNeverComesEarly)
 {
-    using namespace std::chrono_literals;
     using Clock = std::chrono::steady_clock;
-    constexpr std::size_t n = 12;
     std::vector<std::unique_ptr<platform::Timer>> timers;
-    std::vector<Clock::time_point> started(n), ticked(n);
-    for (std::size_t i = 0; i < n; ++i) {
+    std::vector<Clock::time_point> started, ticked(12);
+    for (Clock::time_point& tick : ticked) {
         timers.push_back(platform::makeTimer());
-        timers[i]->OnTimer = [&ticked, i] {
-            if (ticked[i] == Clock::time_point{})
-                ticked[i] = Clock::now();
-        };
-        timers[i]->setInterval(500);
-        started[i] = Clock::now();
-        timers[i]->setEnabled(true);
+        timers.back()->OnTimer = [&tick] { tick = tick == Clock::time_point{} ? Clock::now() : tick; };
+        timers.back()->setInterval(500);
+        started.push_back(Clock::now());
+        timers.back()->setEnabled(true);
         QTest::qWait(37);
     }
     ASSERT_TRUE(QTest::qWaitFor([&] { return std::ranges::count(ticked, Clock::time_point{}) == 0; }, 60000));
-    for (std::size_t i = 0; i < n; ++i)
-        EXPECT_GE(ticked[i] - started[i], 499ms) << "timer " << i;
+    for (std::size_t i = 0; i < ticked.size(); ++i)
+        EXPECT_GE(ticked[i] - started[i], std::chrono::milliseconds(499)) << "timer " << i;
 }

@@ -159,6 +159,14 @@ struct ScriptRunTest : ::testing::Test {
         ASSERT_TRUE(ok);
     }
     void script(const std::string& text) { testsupport::writeFile(settings.fileName, text); }
+    // At the first pause for which due holds, the run is told to finish, as the window does.
+    void finishAtPause(testsupport::FakeClock& clock, std::function<bool(std::uint32_t)> due)
+    {
+        clock.onSleep([this, due](std::uint32_t ms) {
+            if (due(ms))
+                hurry = StopScript = true;
+        });
+    }
     void start()
     {
         worker = std::thread([this] { end = scripts::ExecuteScript(settings, link, sink, hurry); });
@@ -449,12 +457,7 @@ TEST_F(ScriptRunTest, FinishingInTheDelayBeforeALineSendsNothingMore)
     testsupport::ScopedFollow follow(clock, port.module());
     link.setCommandDelay(3000);
     script("VOLT 1\nVOLT 2\nVOLT 3\n");
-    clock.onSleep([&](std::uint32_t ms) {
-        if (ms == 100 && sink.lines() == Lines{"VOLT 1 sent."}) {
-            hurry = true;
-            StopScript = true;
-        }
-    });
+    finishAtPause(clock, [&](std::uint32_t ms) { return ms == 100 && sink.lines() == Lines{"VOLT 1 sent."}; });
     const Lines lines = run();
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[0], "VOLT 1 sent.");
@@ -700,12 +703,7 @@ TEST_F(GpibRunTest, FinishingInTheDelayBeforeTheReadReadsNothing)
     platform::ScopedClock useClock(clock);
     link.setCommandDelay(40);
     script("VOLT?\t5.*\n");
-    clock.onSleep([&](std::uint32_t) {
-        if (sim->calls().back().starts_with("ibwrt")) {
-            hurry = true;
-            StopScript = true;
-        }
-    });
+    finishAtPause(clock, [&](std::uint32_t) { return sim->calls().back().starts_with("ibwrt"); });
     const Lines lines = run();
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[0], "VOLT? sent.");

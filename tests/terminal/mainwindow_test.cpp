@@ -609,15 +609,6 @@ TEST_F(MainWindowTest, DownRecallsTheOldestLoadedCommandFirst)
     press(Qt::Key_Up);
     press(Qt::Key_Return);
     EXPECT_EQ(port.module().lines(), (std::vector<std::string>{"A?", "C?"}));
-
-    // A history of one command is reached too.
-    w->close();
-    writeFile(cwd.file("history.txt"), "B?\r\n");
-    open();
-    press(Qt::Key_Return);
-    press(Qt::Key_Down);
-    press(Qt::Key_Return);
-    EXPECT_EQ(port.module().lines(), (std::vector<std::string>{"A?", "C?", "B?"}));
 }
 
 TEST_F(MainWindowTest, TalkLogsTheAnswerBytesAsLatin1)
